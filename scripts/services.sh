@@ -1,0 +1,52 @@
+# Sourced by scripts/test and the benchmarks: starts a private X server and a PulseAudio
+# server with a null sink called "metronome", exports DISPLAY and PULSE_SERVER, and stops
+# both on exit.
+
+services_dir=$(mktemp -d /tmp/metronome-services.XXXXXX)
+chmod 700 "$services_dir"
+
+start_xvfb() {
+    local d
+    for d in $(seq 90 120); do
+        [[ -e /tmp/.X11-unix/X$d || -e /tmp/.X$d-lock ]] && continue
+        Xvfb ":$d" -screen 0 1024x768x24 -nolisten tcp "$@" >"$services_dir/xvfb.log" 2>&1 &
+        xvfb_pid=$!
+        export DISPLAY=":$d"
+        for _ in $(seq 50); do
+            xdpyinfo >/dev/null 2>&1 && return 0
+            sleep 0.1
+        done
+        kill "$xvfb_pid" 2>/dev/null || true
+    done
+    echo "could not start Xvfb" >&2
+    return 1
+}
+
+start_pulse() {
+    export XDG_RUNTIME_DIR="$services_dir/runtime"
+    mkdir -p "$XDG_RUNTIME_DIR"
+    chmod 700 "$XDG_RUNTIME_DIR"
+    export PULSE_SERVER="unix:$XDG_RUNTIME_DIR/pulse/native"
+    pulseaudio -D --exit-idle-time=-1 --system=false -n --disallow-exit \
+        --load="module-null-sink sink_name=metronome rate=48000 channels=1" \
+        --load=module-native-protocol-unix --log-target=file:"$services_dir/pulse.log" \
+        2>/dev/null
+    for _ in $(seq 50); do
+        pactl info >/dev/null 2>&1 && break
+        sleep 0.1
+    done
+    pactl set-default-sink metronome
+    # An idle null sink renders far ahead and its monitor then loses time when a stream
+    # starts; a steady low-latency stream of silence keeps the recorded timeline true.
+    pacat --raw --rate=48000 --channels=1 --format=s16le --latency-msec=20 -d metronome \
+        /dev/zero >/dev/null 2>&1 &
+    keeper_pid=$!
+}
+
+stop_services() {
+    [[ -n "${keeper_pid:-}" ]] && kill "$keeper_pid" 2>/dev/null || true
+    pactl exit >/dev/null 2>&1 || pkill -u "$(id -u)" -f "pulseaudio.*$services_dir" 2>/dev/null || true
+    [[ -n "${xvfb_pid:-}" ]] && kill "$xvfb_pid" 2>/dev/null || true
+    rm -rf "$services_dir"
+}
+trap stop_services EXIT

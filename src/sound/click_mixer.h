@@ -1,0 +1,85 @@
+#pragma once
+
+#include "click_loader.h"
+
+#include <array>
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+namespace sound {
+
+// Places clicks on exact stream samples. The GUI thread asks for a click at a monotonic
+// time; the audio thread renders the stream and starts the click at the sample that
+// belongs to that time plus a constant latency. Hand-over is a lock-free ring, so the
+// audio thread never waits for the GUI thread.
+class ClickMixer {
+  public:
+    ClickMixer(int rate, std::int64_t latencyNs);
+
+    // GUI thread: start `click` at monotonic time `atNs` (plus the latency), cutting a click
+    // still sounding. False when the audio thread has not kept up (the click is dropped).
+    bool request(ClickPtr click, std::int64_t atNs);
+
+    // Audio thread: fill `frames` mono samples; `nowNs` is the monotonic time of the call.
+    void render(std::int16_t* out, std::size_t frames, std::int64_t nowNs);
+    // Audio thread: the stream (re)started; time is mapped afresh on the next render.
+    void restart() { m_anchored = false; }
+
+    // How far the mapping may be off before it follows the stream: below this it stays
+    // put, so that scheduling jitter of the audio thread never moves a click.
+    static constexpr std::int64_t HysteresisNs = 2'000'000;
+    // How long the stream must stay ahead before the mapping moves forward (clock drift).
+    static constexpr std::int64_t DriftWindowNs = 5'000'000'000;
+
+    int rate() const { return m_rate; }
+    std::int64_t latencyNs() const { return m_latencyNs; }
+    // Figures for tests and benchmarks.
+    std::int64_t framesWritten() const { return m_written.load(std::memory_order_relaxed); }
+    std::int64_t clicksStarted() const { return m_started.load(std::memory_order_relaxed); }
+    std::int64_t lateClicks() const { return m_late.load(std::memory_order_relaxed); }
+    std::int64_t reanchors() const { return m_reanchors.load(std::memory_order_relaxed); }
+    // The smallest margin, in frames, by which a click's sample was still ahead of the
+    // write position when the audio thread received it; negative means it came late.
+    std::int64_t minSlackFrames() const { return m_minSlack.load(std::memory_order_relaxed); }
+
+  private:
+    struct Request {
+        ClickPtr click;
+        std::int64_t atNs = 0;
+    };
+    static constexpr std::size_t RingSize = 64;
+
+    bool pop(Request& out);
+    std::int64_t frameFor(std::int64_t atNs) const;
+    void follow(std::int64_t written, std::int64_t nowNs);
+    void moveBase(std::int64_t base);
+
+    const int m_rate;
+    const std::int64_t m_latencyNs;
+
+    std::array<Request, RingSize> m_ring;
+    std::atomic<std::size_t> m_head{0};
+    std::atomic<std::size_t> m_tail{0};
+
+    // Audio thread only.
+    // Frame for time t: m_base + (t - m_anchorNs) * rate. m_base is the least the stream
+    // has been ahead of the clock: where playback must be, give or take the hysteresis.
+    bool m_anchored = false;
+    std::int64_t m_anchorNs = 0;
+    std::int64_t m_base = 0;
+    std::int64_t m_windowStartNs = 0;
+    std::int64_t m_windowMin = 0;
+    std::array<Request, RingSize> m_pending;
+    std::size_t m_pendingCount = 0;
+    ClickPtr m_current;
+    std::int64_t m_currentStart = 0;
+
+    std::atomic<std::int64_t> m_written{0};
+    std::atomic<std::int64_t> m_started{0};
+    std::atomic<std::int64_t> m_late{0};
+    std::atomic<std::int64_t> m_reanchors{0};
+    std::atomic<std::int64_t> m_minSlack{INT64_MAX};
+};
+
+} // namespace sound

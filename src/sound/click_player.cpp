@@ -1,0 +1,33 @@
+#include "click_player.h"
+
+#include <QFile>
+
+namespace sound {
+
+namespace {
+constexpr std::uint32_t SND_NODEFAULT = 0x2;
+}
+
+ClickPlayer::ClickPlayer(std::unique_ptr<AudioOutput> output, ClickPtr fallback)
+    : m_mixer(StreamRate, LatencyNs), m_source(std::move(fallback)), m_output(std::move(output)) {
+    if (m_output)
+        m_output->start(m_mixer);
+}
+
+void ClickPlayer::PlaySoundA(const char* path, std::uint32_t flags, Clock::time_point at) {
+    ClickPtr click = m_source.clickFor(path ? path : "");
+    if (!click || (m_source.usedFallback() && (flags & SND_NODEFAULT)))
+        return;
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(at.time_since_epoch());
+    m_mixer.request(std::move(click), ns.count());
+}
+
+ClickPtr builtInClick() {
+    QFile file(":/click.wav");
+    if (!file.open(QIODevice::ReadOnly))
+        return nullptr;
+    const QByteArray bytes = file.readAll();
+    return loadClickBytes(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+}
+
+} // namespace sound

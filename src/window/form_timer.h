@@ -1,0 +1,44 @@
+#pragma once
+
+#include "beat/controls.h"
+
+#include <QObject>
+#include <QTimer>
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+
+namespace window {
+
+// A timer as the window's controls promise it: interval 0 means no ticks, assigning an
+// interval restarts the count-down. Ticks stay on a fixed grid from that moment, so they
+// never drift; a tick that is late by more than a whole interval is dropped, not queued.
+class FormTimer : public QObject, public beat::Timer {
+    Q_OBJECT
+  public:
+    using Clock = std::chrono::steady_clock;
+
+    explicit FormTimer(QObject* parent = nullptr);
+
+    // Restarts the count-down with the new interval; 0 stops the ticks.
+    void setInterval(std::int32_t milliseconds) override;
+    std::int32_t interval() const { return m_interval; }
+    // The time the tick now being delivered was due; empty outside a tick.
+    std::optional<Clock::time_point> currentDue() const { return m_currentDue; }
+
+  signals:
+    // One tick; connected handlers run inside it.
+    void tick();
+
+  private:
+    void schedule();
+    void fire();
+
+    QTimer m_timer;
+    std::int32_t m_interval = 0;
+    Clock::time_point m_nextDue{};
+    std::optional<Clock::time_point> m_currentDue;
+};
+
+} // namespace window

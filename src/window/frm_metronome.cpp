@@ -1,0 +1,240 @@
+#include "frm_metronome.h"
+
+#include "colors.h"
+#include "design.h"
+#include "error_dispatch.h"
+
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QWindow>
+
+#include <algorithm>
+#include <vector>
+
+namespace window {
+
+FrmMetronome::FrmMetronome(const ScreenMetrics& screen, sound::TimedPlayer& sound, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), m_screen(screen),
+      m_beatSound(sound, m_tmrBPM) {
+    setObjectName("frmMetronome");
+    setWindowTitle(QString::fromUtf8(design::WindowCaption.data(), design::WindowCaption.size()));
+    setWindowIcon(QIcon(":/metronome.ico"));
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, resolveColor(design::WindowColor, pal));
+    setPalette(pal);
+    setAutoFillBackground(true);
+    setFixedSize(toPixels(design::WindowWidth, m_screen.twipsPerPixelX()),
+                 toPixels(design::WindowHeight, m_screen.twipsPerPixelY()));
+
+    buildControls();
+
+    m_hsbAdapter = std::make_unique<QtScrollBar>(*m_hsbBPM);
+    m_txtAdapter = std::make_unique<QtTextBox>(*m_txtBPM);
+    m_muteAdapter = std::make_unique<QtCheckBox>(*m_chkMute);
+    m_soundAdapter = std::make_unique<QtCheckBox>(*m_chkSound);
+    m_speedAdapter = std::make_unique<QtCheckBox>(*m_chkSpeed);
+    m_lblBPMAdapter = std::make_unique<QtLabel>(*m_lblBPM);
+    m_lblTimerAdapter = std::make_unique<QtLabel>(*m_lblTimer);
+    m_lblTitleAdapter = std::make_unique<QtLabel>(*m_lblTitle);
+    m_lblTimer2Adapter = std::make_unique<QtLabel>(*m_lblTimer2);
+    m_lblPointlessAdapter = std::make_unique<QtLabel>(*m_lblPointless);
+    m_controls.reset(new beat::Controls{*m_hsbAdapter, *m_txtAdapter, m_tmrBPM, *m_muteAdapter,
+                                        *m_soundAdapter, *m_speedAdapter, *m_lblBPMAdapter,
+                                        *m_lblTimerAdapter, *m_lblTitleAdapter, *m_lblTimer2Adapter,
+                                        *m_lblPointlessAdapter, m_beatSound});
+    m_tempo = std::make_unique<beat::Tempo>(*m_controls);
+    m_beatTimer = std::make_unique<beat::BeatTimer>(*m_controls);
+    m_speedPractice = std::make_unique<beat::SpeedPractice>(*m_controls);
+
+    wireEvents();
+    // Both timers are enabled from creation: tmr2 counts from now, tmrBPM waits for load.
+    m_tmr2.setInterval(design::Tmr2Interval);
+    m_tmrBPM.setInterval(0);
+}
+
+FrmMetronome::~FrmMetronome() = default;
+
+void FrmMetronome::BeatSound::PlaySoundA(const char* path, void*, std::uint32_t flags) {
+    m_player.PlaySoundA(path, flags, m_timer.currentDue().value_or(FormTimer::Clock::now()));
+}
+
+QRect FrmMetronome::pixelRect(int left, int top, int width, int height) const {
+    const double fx = m_screen.twipsPerPixelX();
+    const double fy = m_screen.twipsPerPixelY();
+    return {toPixels(left, fx), toPixels(top, fy), toPixels(width, fx), toPixels(height, fy)};
+}
+
+void FrmMetronome::buildControls() {
+    using design::Kind;
+    for (const design::Control& d : design::Controls) {
+        const QString caption = QString::fromUtf8(d.caption.data(), d.caption.size());
+        QWidget* w = nullptr;
+        switch (d.kind) {
+        case Kind::Timer:
+            continue;
+        case Kind::CommandButton:
+            w = new QPushButton(caption, this);
+            break;
+        case Kind::CheckBox:
+            w = new QCheckBox(caption, this);
+            break;
+        case Kind::Label:
+            w = new QLabel(caption, this);
+            break;
+        case Kind::TextBox: {
+            auto* edit = new QLineEdit(caption, this);
+            edit->setAlignment(Qt::AlignCenter);
+            // Disabled only so that nobody types into it: the tempo stays readable.
+            QPalette pal = edit->palette();
+            pal.setColor(QPalette::Disabled, QPalette::Text,
+                         pal.color(QPalette::Active, QPalette::Text));
+            edit->setPalette(pal);
+            w = edit;
+            break;
+        }
+        case Kind::HScrollBar: {
+            auto* bar = new QScrollBar(Qt::Horizontal, this);
+            bar->setRange(design::TempoMin, design::TempoMax);
+            bar->setValue(design::TempoDesign);
+            bar->setSingleStep(design::TempoArrowStep);
+            bar->setPageStep(design::TempoTrackStep);
+            // A dragged thumb changes the tempo only when it is released.
+            bar->setTracking(false);
+            // Qt inverts a scroll bar's keys by default; here Right and Page Up mean faster.
+            bar->setInvertedControls(false);
+            w = bar;
+            break;
+        }
+        case Kind::Image: {
+            auto* image = new QLabel(this);
+            image->setPixmap(QPixmap(":/banner.gif"));
+            image->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+            w = image;
+            break;
+        }
+        }
+        w->setObjectName(QString::fromUtf8(d.name.data(), d.name.size()));
+        w->setGeometry(pixelRect(d.left, d.top, d.width, d.height));
+        if (d.fontPoints > 0) {
+            QFont font(QString::fromUtf8(design::FontFamily.data(), design::FontFamily.size()));
+            font.setBold(true);
+            font.setPointSizeF(d.fontPoints);
+            w->setFont(font);
+        }
+        if (d.back == design::Back::Opaque) {
+            QPalette pal = w->palette();
+            const QColor color = resolveColor(d.color, pal);
+            pal.setColor(QPalette::Window, color);
+            pal.setColor(QPalette::Button, color);
+            w->setPalette(pal);
+            w->setAutoFillBackground(true);
+            if (d.kind == Kind::CommandButton) {
+                // A graphical button: its own colour, flat, inside a raised edge.
+                w->setStyleSheet(
+                    QString("QPushButton { background-color: %1; border: 2px outset %2; }"
+                            "QPushButton:pressed { border-style: inset; }"
+                            "QPushButton:focus { border-color: %3; }")
+                        .arg(color.name(), color.darker(130).name(), color.darker(250).name()));
+            }
+        } else if (d.back == design::Back::Transparent) {
+            w->setAutoFillBackground(false);
+        }
+        const bool takesFocus =
+            d.kind == Kind::CommandButton || d.kind == Kind::CheckBox || d.kind == Kind::HScrollBar;
+        w->setFocusPolicy(takesFocus ? Qt::StrongFocus : Qt::NoFocus);
+        w->setEnabled(d.enabled);
+        w->setVisible(d.visible);
+        m_widgets.emplace(std::string(d.name), w);
+    }
+
+    m_command1 = static_cast<QPushButton*>(control("Command1"));
+    m_cmdExit = static_cast<QPushButton*>(control("cmdExit"));
+    m_chkMute = static_cast<QCheckBox*>(control("chkMute"));
+    m_chkSound = static_cast<QCheckBox*>(control("chkSound"));
+    m_chkSpeed = static_cast<QCheckBox*>(control("chkSpeed"));
+    m_hsbBPM = static_cast<QScrollBar*>(control("hsbBPM"));
+    m_txtBPM = static_cast<QLineEdit*>(control("txtBPM"));
+    m_image1 = static_cast<QLabel*>(control("Image1"));
+    m_lblPointless = static_cast<QLabel*>(control("lblPointless"));
+    m_lblTimer2 = static_cast<QLabel*>(control("lblTimer2"));
+    m_lblTitle = static_cast<QLabel*>(control("lblTitle"));
+    m_lblTimer = static_cast<QLabel*>(control("lblTimer"));
+    m_lblBPM = static_cast<QLabel*>(control("lblBPM"));
+    m_lblBackground = static_cast<QLabel*>(control("lblBackground"));
+
+    // Front-to-back: raise from the back-most row to the front-most.
+    for (auto it = design::Controls.rbegin(); it != design::Controls.rend(); ++it)
+        if (QWidget* w = control(it->name))
+            w->raise();
+
+    std::vector<const design::Control*> tabbed;
+    for (const design::Control& d : design::Controls)
+        if (QWidget* w = control(d.name); w && w->focusPolicy() != Qt::NoFocus)
+            tabbed.push_back(&d);
+    std::sort(tabbed.begin(), tabbed.end(),
+              [](auto* a, auto* b) { return a->tabIndex < b->tabIndex; });
+    for (std::size_t i = 1; i < tabbed.size(); ++i)
+        setTabOrder(control(tabbed[i - 1]->name), control(tabbed[i]->name));
+    m_hsbBPM->setFocus();
+}
+
+QWidget* FrmMetronome::control(std::string_view name) const {
+    const auto it = m_widgets.find(name);
+    return it == m_widgets.end() ? nullptr : it->second;
+}
+
+void FrmMetronome::wireEvents() {
+    connect(m_hsbBPM, &QScrollBar::valueChanged, this,
+            [this] { ErrorDispatch::run("hsbBPM_Change", [this] { m_tempo->hsbBPM_Change(); }); });
+    connect(&m_tmrBPM, &FormTimer::tick, this, [this] {
+        ErrorDispatch::run("tmrBPM_Timer", [this] { m_beatTimer->tmrBPM_Timer(); });
+    });
+    connect(&m_tmr2, &FormTimer::tick, this, [this] {
+        ErrorDispatch::run("tmr2_Timer", [this] { m_speedPractice->tmr2_Timer(); });
+    });
+    connect(m_chkSpeed, &QCheckBox::clicked, this, [this] {
+        ErrorDispatch::run("chkSpeed_Click", [this] { m_speedPractice->chkSpeed_Click(); });
+    });
+    connect(m_cmdExit, &QPushButton::clicked, this,
+            [this] { ErrorDispatch::run("cmdExit_Click", [this] { cmdExit_Click(); }); });
+    connect(m_command1, &QPushButton::clicked, this,
+            [this] { ErrorDispatch::run("Command1_Click", [this] { Command1_Click(); }); });
+}
+
+void FrmMetronome::setVisible(bool visible) {
+    if (visible && !m_loaded) {
+        m_loaded = true;
+        ErrorDispatch::run("Form_Load", [this] { Form_Load(); });
+    }
+    QWidget::setVisible(visible);
+}
+
+void FrmMetronome::Form_Load() {
+    const float top = (static_cast<float>(m_screen.heightTwips()) - design::WindowHeight) / 2.0f;
+    const float left = (static_cast<float>(m_screen.widthTwips()) - design::WindowWidth) / 2.0f;
+    move(toPixels(left, m_screen.twipsPerPixelX()), toPixels(top, m_screen.twipsPerPixelY()));
+    m_tmrBPM.setInterval(beat::BeatInterval(m_hsbAdapter->value()));
+    m_beatTimer->resetCount();
+}
+
+void FrmMetronome::cmdExit_Click() {
+    close();
+}
+
+QString FrmMetronome::creditsText() {
+    return QStringLiteral("Designed and implemented by Velkaro (velkaro@example.com)");
+}
+
+void FrmMetronome::Command1_Click() {
+    QMessageBox box(QMessageBox::NoIcon, CreditsTitle, creditsText(), QMessageBox::Ok, this);
+    box.exec();
+}
+
+void FrmMetronome::mousePressEvent(QMouseEvent* event) {
+    // No title bar: the background is the handle to move the window by.
+    if (event->button() == Qt::LeftButton && windowHandle())
+        windowHandle()->startSystemMove();
+    QWidget::mousePressEvent(event);
+}
+
+} // namespace window

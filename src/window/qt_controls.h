@@ -1,0 +1,58 @@
+#pragma once
+
+#include "beat/controls.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QScrollBar>
+
+// Adapters that let the beat logic drive real widgets through its control model.
+namespace window {
+
+// Writing a value emits valueChanged at once, so the change handler runs nested.
+class QtScrollBar : public beat::ScrollBar {
+  public:
+    explicit QtScrollBar(QScrollBar& w) : m_w(w) {}
+    std::int16_t value() const override { return static_cast<std::int16_t>(m_w.value()); }
+    void setValue(std::int16_t value) override { m_w.setValue(value); }
+    bool enabled() const override { return m_w.isEnabled(); }
+    void setEnabled(bool enabled) override { m_w.setEnabled(enabled); }
+
+  private:
+    QScrollBar& m_w;
+};
+
+class QtCheckBox : public beat::CheckBox {
+  public:
+    explicit QtCheckBox(QCheckBox& w) : m_w(w) {}
+    std::int16_t value() const override { return m_w.isChecked() ? 1 : 0; }
+
+  private:
+    QCheckBox& m_w;
+};
+
+// Visible is the label's own flag, not whether it is on screen right now.
+class QtLabel : public beat::Label {
+  public:
+    explicit QtLabel(QLabel& w) : m_w(w) {}
+    bool visible() const override { return !m_w.isHidden(); }
+    void setVisible(bool visible) override { m_w.setVisible(visible); }
+    void setCaption(const std::string& caption) override {
+        m_w.setText(QString::fromStdString(caption));
+    }
+
+  private:
+    QLabel& m_w;
+};
+
+class QtTextBox : public beat::TextBox {
+  public:
+    explicit QtTextBox(QLineEdit& w) : m_w(w) {}
+    void setText(const std::string& text) override { m_w.setText(QString::fromStdString(text)); }
+
+  private:
+    QLineEdit& m_w;
+};
+
+} // namespace window

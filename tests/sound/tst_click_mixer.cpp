@@ -1,0 +1,109 @@
+#include "sound/click_mixer.h"
+
+#include <QTest>
+
+#include <vector>
+
+using sound::ClickMixer;
+
+namespace {
+constexpr std::int64_t Ms = 1'000'000;
+constexpr int Rate = 48000;
+
+sound::ClickPtr clickOf(std::size_t n, float level) {
+    return std::make_shared<const sound::ClickSamples>(n, level);
+}
+
+// Renders `seconds` of stream in blocks, the clock advancing with the samples written
+// plus a constant lead, as a sink that keeps its buffer full would ask for them.
+std::vector<std::int16_t> renderFor(ClickMixer& mixer, double seconds, std::int64_t startNs,
+                                    std::size_t block = 480) {
+    std::vector<std::int16_t> out(static_cast<std::size_t>(seconds * Rate));
+    for (std::size_t pos = 0; pos < out.size(); pos += block) {
+        const std::size_t n = std::min(block, out.size() - pos);
+        const std::int64_t now = startNs + static_cast<std::int64_t>(pos) * 1'000'000'000 / Rate;
+        mixer.render(out.data() + pos, n, now);
+    }
+    return out;
+}
+
+std::vector<std::size_t> starts(const std::vector<std::int16_t>& s) {
+    std::vector<std::size_t> found;
+    for (std::size_t i = 0; i < s.size(); ++i)
+        if (s[i] != 0 && (i == 0 || s[i - 1] == 0))
+            found.push_back(i);
+    return found;
+}
+} // namespace
+
+class TestClickMixer : public QObject {
+    Q_OBJECT
+  private slots:
+    void clicksLandOnTheSampleOfTheirTime() {
+        ClickMixer mixer(Rate, 50 * Ms);
+        const std::int64_t t0 = 1000 * Ms;
+        // Asked for with GUI-thread jitter: the times, not the moment of asking, count.
+        QVERIFY(mixer.request(clickOf(100, 0.5f), t0 + 0));
+        QVERIFY(mixer.request(clickOf(100, 0.5f), t0 + 600 * Ms));
+        QVERIFY(mixer.request(clickOf(100, 0.5f), t0 + 1200 * Ms));
+        const auto out = renderFor(mixer, 1.5, t0);
+        // 50 ms latency = 2400 samples; 600 ms = 28800 samples.
+        QCOMPARE(starts(out), (std::vector<std::size_t>{2400, 31200, 60000}));
+        QCOMPARE(out[2400], std::int16_t(16384));
+        QCOMPARE(out[2499], std::int16_t(16384));
+        QCOMPARE(out[2500], std::int16_t(0));
+        QCOMPARE(mixer.clicksStarted(), std::int64_t(3));
+        QCOMPARE(mixer.lateClicks(), std::int64_t(0));
+    }
+
+    void aNewClickCutsOneStillSounding() {
+        ClickMixer mixer(Rate, 0);
+        mixer.request(clickOf(1000, 0.25f), 0);
+        mixer.request(clickOf(10, -0.5f), 10 * Ms); // 480 samples in
+        std::vector<std::int16_t> out(2000);
+        mixer.render(out.data(), out.size(), 0);
+        QCOMPARE(out[479], std::int16_t(8192));
+        QCOMPARE(out[480], std::int16_t(-16384));
+        QCOMPARE(out[489], std::int16_t(-16384));
+        QCOMPARE(out[490], std::int16_t(0)); // the first click does not come back
+    }
+
+    void aLateClickStartsAtOnceAndIsCounted() {
+        ClickMixer mixer(Rate, 0);
+        std::vector<std::int16_t> out(4800);
+        mixer.render(out.data(), out.size(), 0); // 100 ms written
+        mixer.request(clickOf(10, 0.5f), 20 * Ms);
+        mixer.render(out.data(), out.size(), 100 * Ms);
+        QCOMPARE(starts(out), (std::vector<std::size_t>{0}));
+        QCOMPARE(mixer.lateClicks(), std::int64_t(1));
+        QVERIFY(mixer.minSlackFrames() < 0);
+    }
+
+    void anUnderrunMapsTimeAfresh() {
+        ClickMixer mixer(Rate, 0);
+        std::vector<std::int16_t> out(480);
+        mixer.render(out.data(), out.size(), 0);
+        QCOMPARE(mixer.reanchors(), std::int64_t(1));
+        // The sink stalled for a second: the stream is now far behind the clock.
+        mixer.request(clickOf(10, 0.5f), 1000 * Ms + 5 * Ms);
+        mixer.render(out.data(), out.size(), 1000 * Ms);
+        QCOMPARE(mixer.reanchors(), std::int64_t(2));
+        // After the new anchor the click still lands 5 ms after it.
+        QCOMPARE(starts(out), (std::vector<std::size_t>{240}));
+        QCOMPARE(mixer.lateClicks(), std::int64_t(0));
+    }
+
+    void aFullRingDropsInsteadOfBlocking() {
+        ClickMixer mixer(Rate, 0);
+        int accepted = 0;
+        for (int i = 0; i < 100; ++i)
+            accepted += mixer.request(clickOf(1, 0.1f), i) ? 1 : 0;
+        QCOMPARE(accepted, 64);
+        std::vector<std::int16_t> out(480);
+        mixer.render(out.data(), out.size(), 0);
+        QVERIFY(mixer.request(clickOf(1, 0.1f), 0));
+    }
+};
+
+QTEST_APPLESS_MAIN(TestClickMixer)
+#include "tst_click_mixer.moc"

@@ -1,0 +1,248 @@
+#include "window/colors.h"
+#include "window/design.h"
+#include "window/error_dispatch.h"
+#include "window_rig.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+
+using window::FrmMetronome;
+
+namespace {
+QColor pixel(QWidget& w, int x, int y) {
+    return w.grab().toImage().pixelColor(x, y);
+}
+} // namespace
+
+class TestFrmMetronome : public QObject {
+    Q_OBJECT
+  private slots:
+    void initTestCase() { QApplication::setStyle("Fusion"); }
+
+    void controlsMatchTheDesignTable() {
+        FakeScreen screen;
+        RecordingPlayer player;
+        FrmMetronome frm(screen, player);
+        QCOMPARE(frm.size(), QSize(423, 518));
+        QCOMPARE(frm.windowTitle(), QString("Metronome - By Velkaro"));
+        QVERIFY(frm.windowFlags() & Qt::FramelessWindowHint);
+        for (const auto& d : window::design::Controls) {
+            QWidget* w = frm.control(d.name);
+            if (d.kind == window::design::Kind::Timer) {
+                QVERIFY(!w);
+                continue;
+            }
+            QVERIFY2(w, d.name.data());
+            QCOMPARE(w->isHidden(), !d.visible);
+            QCOMPARE(w->isEnabled(), d.enabled);
+        }
+        // Rectangles worked out by hand at 15 twips per pixel.
+        QCOMPARE(frm.control("lblBackground")->geometry(), QRect(16, 96, 393, 273));
+        QCOMPARE(frm.control("lblBPM")->geometry(), QRect(16, 96, 393, 273));
+        QCOMPARE(frm.control("Image1")->geometry(), QRect(72, 8, 285, 92));
+        QCOMPARE(frm.control("Command1")->geometry(), QRect(40, 456, 161, 49));
+        QCOMPARE(frm.control("txtBPM")->geometry(), QRect(104, 376, 65, 41));
+        QCOMPARE(frm.control("hsbBPM")->geometry(), QRect(24, 424, 153, 25));
+        QCOMPARE(frm.Command1().text(), QString("CREDITS"));
+        QCOMPARE(frm.cmdExit().text(), QString("EXIT"));
+        QCOMPARE(frm.chkSpeed().text(), QString("Speed Practice"));
+        QCOMPARE(frm.txtBPM().text(), QString("100"));
+        QCOMPARE(frm.hsbBPM().minimum(), 20);
+        QCOMPARE(frm.hsbBPM().maximum(), 400);
+        QCOMPARE(frm.hsbBPM().value(), 100);
+        QVERIFY(!frm.hsbBPM().hasTracking());
+        QCOMPARE(frm.tmr2().interval(), 5000);
+        QCOMPARE(frm.tmrBPM().interval(), 0);
+    }
+
+    void captionsFitInTheirControls() {
+        FakeScreen screen;
+        RecordingPlayer player;
+        FrmMetronome frm(screen, player);
+        const auto fits = [](QWidget* w, const QString& text, int chrome) {
+            const int need = QFontMetrics(w->font()).horizontalAdvance(text) + chrome;
+            return need <= w->width();
+        };
+        QVERIFY(fits(&frm.Command1(), "CREDITS", 8));
+        QVERIFY(fits(&frm.cmdExit(), "EXIT", 8));
+        QVERIFY(fits(&frm.txtBPM(), "400", 8)); // frame and the line edit's margins
+        // The label is transparent and has no margin: the ink must lie inside it.
+        QWidget* title = frm.control("lblTitle");
+        QVERIFY(QFontMetrics(title->font()).boundingRect("BPM:").right() < title->width());
+        for (QCheckBox* box : {&frm.chkSpeed(), &frm.chkSound(), &frm.chkMute()})
+            QVERIFY2(box->sizeHint().width() <= box->width(), qPrintable(box->text()));
+        QCOMPARE(frm.Command1().font().pointSizeF(), 24.0);
+        QCOMPARE(frm.chkMute().font().pointSizeF(), 13.5);
+        QVERIFY(frm.chkMute().font().bold());
+    }
+
+    void colorsAndFrontToBackOrder() {
+        FakeScreen screen;
+        RecordingPlayer player;
+        FrmMetronome frm(screen, player);
+        const QColor yellow(255, 255, 192), green(0, 255, 0), red(255, 0, 0);
+        QCOMPARE(pixel(frm, 212, 300), green);
+        QCOMPARE(pixel(frm, 30, 30), yellow);
+        QCOMPARE(pixel(frm, 330, 420), yellow); // inside chkMute, right of its text
+        // The banner's transparent corner over the beat area shows the beat area.
+        QCOMPARE(pixel(frm, 73, 99), green);
+        frm.lblBPM().show();
+        QCOMPARE(pixel(frm, 212, 300), red);
+        QCOMPARE(pixel(frm, 16, 96), red);
+        QCOMPARE(pixel(frm, 408, 368), red);
+        QCOMPARE(pixel(frm, 73, 99), red);
+        frm.lblBPM().hide();
+        QCOMPARE(pixel(frm, 408, 368), green);
+        QCOMPARE(frm.Command1().palette().color(QPalette::Button), QColor(192, 255, 255));
+        QCOMPARE(window::resolveColor(0x00C0FFFF, frm.palette()), yellow);
+    }
+
+    void loadCentresAndStartsTheBeat() {
+        FakeScreen screen;
+        RecordingPlayer player;
+        FrmMetronome frm(screen, player);
+        frm.show();
+        QCOMPARE(frm.pos(), QPoint(300, 125)); // 300.5 ties to even
+        QCOMPARE(frm.tmrBPM().interval(), 600);
+        QCOMPARE(frm.BeatCount(), std::int64_t(0));
+    }
+
+    void windowLargerThanTheScreenGoesNegative() {
+        FakeScreen screen;
+        screen.widthPx = 300;
+        screen.heightPx = 200;
+        RecordingPlayer player;
+        FrmMetronome frm(screen, player);
+        frm.Form_Load();
+        QCOMPARE(frm.pos(), QPoint(-62, -159)); // -922.5 twips is -61.5 pixels
+    }
+
+    void focusCyclesThroughTheTabOrder() {
+        FakeScreen screen;
+        RecordingPlayer player;
+        FrmMetronome frm(screen, player);
+        frm.show();
+        QApplication::setActiveWindow(&frm);
+        QVERIFY(QTest::qWaitForWindowActive(&frm));
+        QCOMPARE(QApplication::focusWidget(), &frm.hsbBPM());
+        const std::vector<QWidget*> cycle{&frm.chkSpeed(), &frm.chkSound(), &frm.chkMute(),
+                                          &frm.cmdExit(),  &frm.Command1(), &frm.hsbBPM()};
+        for (QWidget* next : cycle) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QCOMPARE(QApplication::focusWidget(), next);
+        }
+    }
+
+    void scrollBarChangesTempoAndInterval() {
+        FakeScreen screen;
+        RecordingPlayer player;
+        FrmMetronome frm(screen, player);
+        frm.show();
+        QScrollBar& bar = frm.hsbBPM();
+        QTest::keyClick(&bar, Qt::Key_Right);
+        QCOMPARE(frm.txtBPM().text(), QString("101"));
+        QCOMPARE(frm.tmrBPM().interval(), 594);
+        QTest::keyClick(&bar, Qt::Key_PageUp);
+        QCOMPARE(frm.txtBPM().text(), QString("111"));
+        QTest::keyClick(&bar, Qt::Key_Left);
+        QCOMPARE(frm.txtBPM().text(), QString("110"));
+        bar.setValue(1000);
+        QCOMPARE(frm.txtBPM().text(), QString("400"));
+        QCOMPARE(frm.tmrBPM().interval(), 150);
+        bar.setValue(1);
+        QCOMPARE(frm.txtBPM().text(), QString("20"));
+        QCOMPARE(frm.tmrBPM().interval(), 3000);
+
+        // Dragging the thumb changes nothing until it is let go.
+        bar.setSliderDown(true);
+        bar.setSliderPosition(192);
+        QCOMPARE(frm.txtBPM().text(), QString("20"));
+        QCOMPARE(frm.tmrBPM().interval(), 3000);
+        bar.setSliderDown(false);
+        QCOMPARE(frm.txtBPM().text(), QString("192"));
+        QCOMPARE(frm.tmrBPM().interval(), 312);
+    }
+
+    void speedPracticeLocksTheScrollBar() {
+        FakeScreen screen;
+        RecordingPlayer player;
+        FrmMetronome frm(screen, player);
+        frm.show();
+        QTest::mouseClick(&frm.chkSpeed(), Qt::LeftButton);
+        QVERIFY(frm.chkSpeed().isChecked());
+        QVERIFY(!frm.hsbBPM().isEnabled());
+        QTest::mouseClick(&frm.chkSpeed(), Qt::LeftButton);
+        QVERIFY(frm.hsbBPM().isEnabled());
+    }
+
+    void beatsFlashAndClickOnAFixedGrid() {
+        FakeScreen screen;
+        RecordingPlayer player;
+        FrmMetronome frm(screen, player);
+        frm.show();
+        frm.hsbBPM().setValue(400);
+        QTRY_VERIFY_WITH_TIMEOUT(player.times.size() >= 4, 3000);
+        for (std::size_t i = 1; i < player.times.size(); ++i)
+            QCOMPARE(player.times[i] - player.times[i - 1], std::chrono::milliseconds(150));
+        QCOMPARE(frm.BeatCount(), std::int64_t(player.times.size()));
+        QCOMPARE(frm.lblTimer().text(), QString::number(frm.BeatCount()));
+        QCOMPARE(frm.lblBPM().isHidden(), frm.BeatCount() % 2 == 0);
+    }
+
+    void creditsBoxIsModalAndBeatsGoOn() {
+        FakeScreen screen;
+        RecordingPlayer player;
+        FrmMetronome frm(screen, player);
+        frm.show();
+        frm.hsbBPM().setValue(400);
+        QString title, text;
+        bool oneOkButton = false;
+        QMessageBox::Icon icon = QMessageBox::Warning;
+        std::int64_t beatsWhileOpen = -1;
+        QTimer::singleShot(700, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            title = box->windowTitle();
+            text = box->text();
+            icon = box->icon();
+            oneOkButton = box->buttons().size() == 1 && box->button(QMessageBox::Ok);
+            beatsWhileOpen = frm.BeatCount();
+            box->accept();
+        });
+        const std::int64_t before = frm.BeatCount();
+        QTest::mouseClick(&frm.Command1(), Qt::LeftButton);
+        QCOMPARE(title, QString("Credits"));
+        QVERIFY(text.startsWith("Designed and implemented by Velkaro ("));
+        QVERIFY(text.endsWith("@example.com)"));
+        QCOMPARE(icon, QMessageBox::NoIcon);
+        QVERIFY(oneOkButton);
+        QVERIFY(beatsWhileOpen >= before + 3);
+    }
+
+    void exitClosesTheWindow() {
+        FakeScreen screen;
+        RecordingPlayer player;
+        FrmMetronome frm(screen, player);
+        frm.show();
+        QTest::mouseClick(&frm.cmdExit(), Qt::LeftButton);
+        QVERIFY(!frm.isVisible());
+    }
+
+    void unhandledErrorsAreReportedOnceAndSwallowed() {
+        const int before = window::ErrorDispatch::count();
+        for (int i = 0; i < 3; ++i)
+            window::ErrorDispatch::run("tmrTest_Timer", [] { beat::BeatInterval(0); });
+        QCOMPARE(window::ErrorDispatch::count(), before + 3);
+        QCOMPARE(QString::fromStdString(window::ErrorDispatch::lastReport()),
+                 QString("Run-time error 11 in tmrTest_Timer: Division by zero"));
+        window::ErrorDispatch::run("other", [] { throw std::bad_alloc(); });
+        QVERIFY(window::ErrorDispatch::lastReport().find("other") != std::string::npos);
+    }
+};
+
+QTEST_MAIN(TestFrmMetronome)
+#include "tst_frm_metronome.moc"
