@@ -9,7 +9,7 @@ start_xvfb() {
     local d
     for d in $(seq 90 120); do
         [[ -e /tmp/.X11-unix/X$d || -e /tmp/.X$d-lock ]] && continue
-        Xvfb ":$d" -screen 0 1024x768x24 -nolisten tcp "$@" >"$services_dir/xvfb.log" 2>&1 &
+        Xvfb ":$d" -screen 0 1024x768x24 -nolisten tcp -wr "$@" >"$services_dir/xvfb.log" 2>&1 &
         xvfb_pid=$!
         export DISPLAY=":$d"
         for _ in $(seq 50); do

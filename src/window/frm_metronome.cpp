@@ -6,6 +6,7 @@
 
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QWindow>
 
 #include <algorithm>
@@ -15,7 +16,7 @@ namespace window {
 
 FrmMetronome::FrmMetronome(const ScreenMetrics& screen, sound::TimedPlayer& sound, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), m_screen(screen),
-      m_beatSound(sound, m_tmrBPM) {
+      m_round(m_gdi, screen, &RoundWindow::showErrorBox), m_beatSound(sound, m_tmrBPM) {
     setObjectName("frmMetronome");
     setWindowTitle(QString::fromUtf8(design::WindowCaption.data(), design::WindowCaption.size()));
     setWindowIcon(QIcon(":/metronome.ico"));
@@ -210,11 +211,47 @@ void FrmMetronome::setVisible(bool visible) {
 }
 
 void FrmMetronome::Form_Load() {
+    const std::int32_t corner = 50;
+    m_round.ShapeRoundWindow(*this, corner);
+    repaint();
     const float top = (static_cast<float>(m_screen.heightTwips()) - design::WindowHeight) / 2.0f;
     const float left = (static_cast<float>(m_screen.widthTwips()) - design::WindowWidth) / 2.0f;
     move(toPixels(left, m_screen.twipsPerPixelX()), toPixels(top, m_screen.twipsPerPixelY()));
     m_tmrBPM.setInterval(beat::BeatInterval(m_hsbAdapter->value()));
     m_beatTimer->resetCount();
+}
+
+void FrmMetronome::Form_Paint() {
+    const std::int32_t corner = 50;
+    m_round.PaintRoundBevel(*this, corner);
+}
+
+void FrmMetronome::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    gdi::Surface surface{&painter, palette(), m_foreColor, m_drawWidth, {}};
+    m_surface = &surface;
+    ErrorDispatch::run("Form_Paint", [this] { Form_Paint(); });
+    m_surface = nullptr;
+}
+
+float FrmMetronome::Width() const {
+    return design::WindowWidth;
+}
+
+float FrmMetronome::Height() const {
+    return design::WindowHeight;
+}
+
+void FrmMetronome::setForeColor(std::uint32_t color) {
+    m_foreColor = color;
+    if (m_surface)
+        m_surface->foreColor = color;
+}
+
+void FrmMetronome::setDrawWidth(std::int32_t width) {
+    m_drawWidth = width;
+    if (m_surface)
+        m_surface->drawWidth = width;
 }
 
 void FrmMetronome::cmdExit_Click() {

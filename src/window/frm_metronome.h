@@ -5,7 +5,9 @@
 #include "beat/speed_practice.h"
 #include "beat/tempo.h"
 #include "form_timer.h"
+#include "gdi.h"
 #include "qt_controls.h"
+#include "round_window.h"
 #include "screen_metrics.h"
 #include "sound/click_player.h"
 
@@ -25,7 +27,7 @@ namespace window {
 
 // The metronome's one window: builds its controls from the design table, owns the beat
 // logic and wires the controls' events to it.
-class FrmMetronome : public QWidget {
+class FrmMetronome : public QWidget, private RoundTarget {
     Q_OBJECT
   public:
     // `sound` plays the click; `screen` gives the geometry. Neither is owned.
@@ -52,8 +54,13 @@ class FrmMetronome : public QWidget {
     std::int64_t BeatCount() const { return m_beatTimer->BeatCount(); }
     std::int64_t PracticeCount() const { return m_speedPractice->PracticeCount(); }
 
+    gdi::Gdi& gdi() { return m_gdi; }
+    std::uint32_t ForeColor() const { return m_foreColor; }
+    std::int32_t DrawWidth() const { return m_drawWidth; }
+
     // Event handlers, by their design names.
     void Form_Load();
+    void Form_Paint();
     void cmdExit_Click();
     void Command1_Click();
 
@@ -63,6 +70,7 @@ class FrmMetronome : public QWidget {
 
   protected:
     void mousePressEvent(QMouseEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
   private:
     // The beat's click, timed at the tick's due time rather than when the handler ran.
@@ -77,12 +85,24 @@ class FrmMetronome : public QWidget {
         const FormTimer& m_timer;
     };
 
+    float Width() const override;
+    float Height() const override;
+    gdi::HWND hWnd() override { return this; }
+    gdi::HDC hDC() override { return m_surface; }
+    void setForeColor(std::uint32_t color) override;
+    void setDrawWidth(std::int32_t width) override;
+
     void buildControls();
     void wireEvents();
     QRect pixelRect(int left, int top, int width, int height) const;
 
     const ScreenMetrics& m_screen;
     bool m_loaded = false;
+    gdi::Gdi m_gdi;
+    RoundWindow m_round;
+    std::uint32_t m_foreColor = 0x80000012; // button text, until the bevel sets it
+    std::int32_t m_drawWidth = 1;
+    gdi::Surface* m_surface = nullptr;
     std::map<std::string, QWidget*, std::less<>> m_widgets;
 
     QPushButton* m_command1 = nullptr;

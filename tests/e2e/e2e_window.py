@@ -5,7 +5,7 @@ import time
 
 from harness import Metronome, Screen, check
 
-YELLOW, GREEN, RED = (255, 255, 192), (0, 255, 0), (255, 0, 0)
+YELLOW, GREEN, RED, WHITE = (255, 255, 192), (0, 255, 0), (255, 0, 0), (255, 255, 255)
 
 
 def main(binary):
@@ -21,6 +21,15 @@ def main(binary):
         check(beat in (GREEN, RED), f"beat area {beat}")
         cyan = screen.pixel(x + 44, y + 480)
         check(cyan == (192, 255, 255), f"CREDITS button {cyan}")
+
+        # Rounded corners: the white root window shows just inside each outer corner.
+        for cx, cy in ((1, 1), (w - 2, 1), (1, h - 2), (w - 2, h - 2)):
+            check(screen.pixel(x + cx, y + cy) == WHITE,
+                  f"corner pixel {cx},{cy} is {screen.pixel(x + cx, y + cy)}")
+        # The bevel along the top edge's middle: two rings, the gap, two rings.
+        top = [screen.pixel(x + w // 2, y + i) for i in range(6)]
+        check(top[2] == YELLOW and top[5] == YELLOW, f"top edge rows {top}")
+        check(all(p != YELLOW for p in top[:2] + top[3:5]), f"top edge rows {top}")
 
         m.click(224 + 80, 456 + 24)  # the middle of "EXIT"
         start = time.monotonic()
