@@ -54,9 +54,8 @@ int main(int argc, char* argv[]) {
                     static_cast<long long>(mixer.lateClicks()),
                     static_cast<long long>(mixer.reanchors()),
                     mixer.minSlackFrames() * 1000.0 / mixer.rate(), p99,
-                    lateMs.empty() ? 0 : lateMs.back(),
-                    100.0 * (cpu(after) - cpu(before)) / wall, after.ru_maxrss / 1024.0,
-                    mixer.latencyNs() / 1e6);
+                    lateMs.empty() ? 0 : lateMs.back(), 100.0 * (cpu(after) - cpu(before)) / wall,
+                    after.ru_maxrss / 1024.0, mixer.latencyNs() / 1e6);
         std::fflush(stdout);
         app.quit();
     });

@@ -36,11 +36,19 @@ start_pulse() {
         sleep 0.1
     done
     pactl set-default-sink metronome
-    # An idle null sink renders far ahead and its monitor then loses time when a stream
-    # starts; a steady low-latency stream of silence keeps the recorded timeline true.
-    pacat --raw --rate=48000 --channels=1 --format=s16le --latency-msec=20 -d metronome \
+    # A null sink sleeps as long as the lowest latency any stream asks for: when idle, up
+    # to two seconds, and a new stream then waits that long before it plays, while the
+    # monitor's timeline skips. A steady stream of silence at 5 ms keeps it awake.
+    pacat --raw --rate=48000 --channels=1 --format=s16le --latency-msec=5 -d metronome \
         /dev/zero >/dev/null 2>&1 &
     keeper_pid=$!
+    for _ in $(seq 50); do
+        [[ -n $(pactl list short sink-inputs) ]] && break
+        sleep 0.1
+    done
+    # The server's first stream of that kind also starts late: get it over with here.
+    head -c 48000 /dev/zero | pacat --raw --rate=48000 --channels=1 --format=s16le \
+        --latency-msec=80 -d metronome
 }
 
 stop_services() {

@@ -56,10 +56,22 @@ void ClickMixer::follow(std::int64_t written, std::int64_t nowNs) {
     const std::int64_t hysteresis = HysteresisNs * m_rate / NsPerSecond;
     m_windowMin = std::min(m_windowMin, offset);
     if (offset < m_base - hysteresis) {
-        // Fell behind: the stream started late or the sink stalled.
-        moveBase(offset);
-    } else if (nowNs - m_windowStartNs >= DriftWindowNs) {
-        // Stayed ahead for a whole window: the device clock runs faster than ours.
+        // Behind for a while: the stream started late or the sink stalled.
+        if (!m_behind) {
+            m_behind = true;
+            m_behindSinceNs = nowNs;
+            m_behindMin = offset;
+        }
+        m_behindMin = std::min(m_behindMin, offset);
+        if (nowNs - m_behindSinceNs >= SustainNs) {
+            moveBase(m_behindMin);
+            m_behind = false;
+        }
+        return;
+    }
+    m_behind = false;
+    if (nowNs - m_windowStartNs >= DriftWindowNs) {
+        // Ahead for a whole window: the device clock runs faster than ours.
         if (m_windowMin > m_base + hysteresis)
             moveBase(m_windowMin);
         m_windowStartNs = nowNs;

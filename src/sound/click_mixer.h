@@ -26,9 +26,12 @@ class ClickMixer {
     // Audio thread: the stream (re)started; time is mapped afresh on the next render.
     void restart() { m_anchored = false; }
 
-    // How far the mapping may be off before it follows the stream: below this it stays
-    // put, so that scheduling jitter of the audio thread never moves a click.
-    static constexpr std::int64_t HysteresisNs = 2'000'000;
+    // How far the mapping may be off before it follows the stream: within this it stays
+    // put, so that the sink's scheduling jitter (about 2 ms here) never moves a click.
+    static constexpr std::int64_t HysteresisNs = 5'000'000;
+    // How long the stream must stay behind before the mapping follows it (start, underrun);
+    // a shorter dip is the sink catching up late, not the stream moving.
+    static constexpr std::int64_t SustainNs = 60'000'000;
     // How long the stream must stay ahead before the mapping moves forward (clock drift).
     static constexpr std::int64_t DriftWindowNs = 5'000'000'000;
 
@@ -70,6 +73,9 @@ class ClickMixer {
     std::int64_t m_base = 0;
     std::int64_t m_windowStartNs = 0;
     std::int64_t m_windowMin = 0;
+    bool m_behind = false;
+    std::int64_t m_behindSinceNs = 0;
+    std::int64_t m_behindMin = 0;
     std::array<Request, RingSize> m_pending;
     std::size_t m_pendingCount = 0;
     ClickPtr m_current;

@@ -21,8 +21,9 @@ class QtAudioOutput : public AudioOutput {
     void start(ClickMixer& mixer) override;
     bool isOpen() const override;
 
-    // The sink's buffer: smaller ones stall the stream on this Qt.
-    static constexpr int BufferMs = 100;
+    // The sink's buffer: at 100 ms this Qt often stalls the stream for up to two seconds
+    // after it starts (its first writes fall short of what the server waits for).
+    static constexpr int BufferMs = 120;
     static constexpr int RetryMs = 3000;
 
   private:
