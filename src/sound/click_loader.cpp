@@ -22,8 +22,12 @@ ClickPtr decode(SNDFILE* raw, const SF_INFO& info, int rate) {
     SndPtr file(raw);
     if (!file || info.channels < 1 || info.samplerate < 1 || info.frames < 1)
         return nullptr;
+    // Bound what a file can make us hold, whatever its header claims.
+    constexpr sf_count_t MaxSamples = 4 << 20;
     const auto cap = static_cast<sf_count_t>(MaxClickSeconds * info.samplerate);
-    const sf_count_t frames = std::min(info.frames, cap);
+    const sf_count_t frames = std::min({info.frames, cap, MaxSamples / info.channels});
+    if (frames < 1)
+        return nullptr;
     std::vector<float> interleaved(static_cast<std::size_t>(frames) * info.channels);
     const sf_count_t got = sf_readf_float(file.get(), interleaved.data(), frames);
     if (got < 1)

@@ -45,38 +45,26 @@ void ClickMixer::follow(std::int64_t written, std::int64_t nowNs) {
     if (!m_anchored) {
         m_anchored = true;
         m_anchorNs = nowNs;
-        m_windowStartNs = nowNs;
-        m_windowMin = written;
+        m_behind = false;
         moveBase(written);
         return;
     }
     // How far the stream is ahead of the clock, as an offset of frame numbers.
     const std::int64_t offset =
         written - std::llround(static_cast<double>(nowNs - m_anchorNs) / NsPerSecond * m_rate);
-    const std::int64_t hysteresis = HysteresisNs * m_rate / NsPerSecond;
-    m_windowMin = std::min(m_windowMin, offset);
-    if (offset < m_base - hysteresis) {
-        // Behind for a while: the stream started late or the sink stalled.
+    const auto frames = [this](std::int64_t ns) { return ns * m_rate / NsPerSecond; };
+    if (offset < m_base - frames(BehindNs)) {
         if (!m_behind) {
             m_behind = true;
             m_behindSinceNs = nowNs;
-            m_behindMin = offset;
         }
-        m_behindMin = std::min(m_behindMin, offset);
         if (nowNs - m_behindSinceNs >= SustainNs) {
-            moveBase(m_behindMin);
+            moveBase(offset);
             m_behind = false;
         }
         return;
     }
     m_behind = false;
-    if (nowNs - m_windowStartNs >= DriftWindowNs) {
-        // Ahead for a whole window: the device clock runs faster than ours.
-        if (m_windowMin > m_base + hysteresis)
-            moveBase(m_windowMin);
-        m_windowStartNs = nowNs;
-        m_windowMin = offset;
-    }
 }
 
 void ClickMixer::render(std::int16_t* out, std::size_t frames, std::int64_t nowNs) {
@@ -88,6 +76,8 @@ void ClickMixer::render(std::int16_t* out, std::size_t frames, std::int64_t nowN
         const std::int64_t slack = frameFor(incoming.atNs) - written;
         if (slack < m_minSlack.load(std::memory_order_relaxed))
             m_minSlack.store(slack, std::memory_order_relaxed);
+        if (slack < 0)
+            moveBase(m_base - slack + MarginNs * m_rate / NsPerSecond);
         if (m_pendingCount == m_pending.size()) // cannot happen with a sane tick rate
             std::move(m_pending.begin() + 1, m_pending.end(), m_pending.begin()), --m_pendingCount;
         m_pending[m_pendingCount++] = std::move(incoming);

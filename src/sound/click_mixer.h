@@ -26,14 +26,15 @@ class ClickMixer {
     // Audio thread: the stream (re)started; time is mapped afresh on the next render.
     void restart() { m_anchored = false; }
 
-    // How far the mapping may be off before it follows the stream: within this it stays
-    // put, so that the sink's scheduling jitter (about 2 ms here) never moves a click.
-    static constexpr std::int64_t HysteresisNs = 5'000'000;
-    // How long the stream must stay behind before the mapping follows it (start, underrun);
-    // a shorter dip is the sink catching up late, not the stream moving.
+    // The stream's write position moves against the clock as the sink's buffer fills and
+    // drains (up to its whole length) without playback moving at all. Within that range
+    // the mapping stays put, so no click ever shifts. Only a stream that falls further
+    // behind (late start, underrun) moves it back, and a click that would come too late
+    // for the stream (clock drift) moves it forward by what it lacks plus a margin.
+    static constexpr std::int64_t BehindNs = 100'000'000;
+    static constexpr std::int64_t MarginNs = 10'000'000;
+    // How long the stream must stay that far behind before the mapping follows it.
     static constexpr std::int64_t SustainNs = 60'000'000;
-    // How long the stream must stay ahead before the mapping moves forward (clock drift).
-    static constexpr std::int64_t DriftWindowNs = 5'000'000'000;
 
     int rate() const { return m_rate; }
     std::int64_t latencyNs() const { return m_latencyNs; }
@@ -66,16 +67,13 @@ class ClickMixer {
     std::atomic<std::size_t> m_tail{0};
 
     // Audio thread only.
-    // Frame for time t: m_base + (t - m_anchorNs) * rate. m_base is the least the stream
-    // has been ahead of the clock: where playback must be, give or take the hysteresis.
+    // Frame for time t: m_base + (t - m_anchorNs) * rate, m_base being the stream's
+    // offset against the clock when it started (or last had to be followed).
     bool m_anchored = false;
     std::int64_t m_anchorNs = 0;
     std::int64_t m_base = 0;
-    std::int64_t m_windowStartNs = 0;
-    std::int64_t m_windowMin = 0;
     bool m_behind = false;
     std::int64_t m_behindSinceNs = 0;
-    std::int64_t m_behindMin = 0;
     std::array<Request, RingSize> m_pending;
     std::size_t m_pendingCount = 0;
     ClickPtr m_current;

@@ -22,8 +22,10 @@ class TimedPlayer {
 // stream sample of the time it was asked for, plus the output's constant latency.
 class ClickPlayer : public TimedPlayer {
   public:
-    // Latency between a requested time and its sample; must cover the sink's buffer.
-    static constexpr std::int64_t LatencyNs = 150'000'000;
+    // Latency between a requested time and its sample. It must cover how late the audio
+    // thread sees a request (one sink period, 20 ms, or two) plus how far the write
+    // position may run ahead within the sink's buffer (its 80 ms).
+    static constexpr std::int64_t LatencyNs = 130'000'000;
 
     // Plays through `output`; the built-in click comes from `fallback`.
     ClickPlayer(std::unique_ptr<AudioOutput> output, ClickPtr fallback);
