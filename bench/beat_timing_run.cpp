@@ -1,7 +1,7 @@
 // Runs the real window and click in-process at one tempo for a while, then prints what
 // the program itself knows: beats, clicks placed late, GUI-thread lateness, CPU, memory.
 #include "sound/click_player.h"
-#include "sound/qt_audio_output.h"
+#include "sound/pulse_output.h"
 #include "window/frm_metronome.h"
 
 #include <QApplication>
@@ -21,7 +21,7 @@ int main(int argc, char* argv[]) {
     const int seconds = argc > 2 ? std::atoi(argv[2]) : 60;
 
     window::QtScreenMetrics screen;
-    sound::ClickPlayer player(std::make_unique<sound::QtAudioOutput>(), sound::builtInClick());
+    sound::ClickPlayer player(std::make_unique<sound::PulseOutput>(), sound::builtInClick());
     window::FrmMetronome frm(screen, player);
     frm.show();
 

@@ -27,9 +27,10 @@ long rssKb() {
 
 // An output that renders nothing by itself: the soak pulls the stream on its own clock.
 struct ManualOutput : sound::AudioOutput {
-    sound::ClickMixer* mixer = nullptr;
-    void start(sound::ClickMixer& m) override { mixer = &m; }
+    std::shared_ptr<sound::ClickMixer> mixer;
+    void start(std::shared_ptr<sound::ClickMixer> m) override { mixer = std::move(m); }
     bool isOpen() const override { return true; }
+    std::int64_t latencyNs() const override { return 50'000'000; }
 };
 
 struct ScreenAt15 : window::ScreenMetrics {

@@ -9,7 +9,9 @@ constexpr std::uint32_t SND_NODEFAULT = 0x2;
 }
 
 ClickPlayer::ClickPlayer(std::unique_ptr<AudioOutput> output, ClickPtr fallback)
-    : m_mixer(StreamRate, LatencyNs), m_source(std::move(fallback)), m_output(std::move(output)) {
+    : m_output(std::move(output)),
+      m_mixer(std::make_shared<ClickMixer>(StreamRate, m_output ? m_output->latencyNs() : 0)),
+      m_source(std::move(fallback)) {
     if (m_output)
         m_output->start(m_mixer);
 }
@@ -19,7 +21,7 @@ void ClickPlayer::PlaySoundA(const char* path, std::uint32_t flags, Clock::time_
     if (!click || (m_source.usedFallback() && (flags & SND_NODEFAULT)))
         return;
     const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(at.time_since_epoch());
-    m_mixer.request(std::move(click), ns.count());
+    m_mixer->request(std::move(click), ns.count());
 }
 
 ClickPtr builtInClick() {

@@ -22,25 +22,20 @@ class TimedPlayer {
 // stream sample of the time it was asked for, plus the output's constant latency.
 class ClickPlayer : public TimedPlayer {
   public:
-    // Latency between a requested time and its sample. It must cover how late the audio
-    // thread sees a request (one sink period, 20 ms, or two) plus how far the write
-    // position may run ahead within the sink's buffer (its 80 ms).
-    static constexpr std::int64_t LatencyNs = 130'000'000;
-
     // Plays through `output`; the built-in click comes from `fallback`.
     ClickPlayer(std::unique_ptr<AudioOutput> output, ClickPtr fallback);
 
     // SND_FILENAME | SND_ASYNC behaviour; SND_NODEFAULT (0x2) keeps a missing file silent.
     void PlaySoundA(const char* path, std::uint32_t flags, Clock::time_point at) override;
 
-    const ClickMixer& mixer() const { return m_mixer; }
+    const ClickMixer& mixer() const { return *m_mixer; }
     const ClickSource& source() const { return m_source; }
     const AudioOutput& output() const { return *m_output; }
 
   private:
-    ClickMixer m_mixer;
-    ClickSource m_source;
     std::unique_ptr<AudioOutput> m_output;
+    std::shared_ptr<ClickMixer> m_mixer;
+    ClickSource m_source;
 };
 
 // The built-in click shipped with the program.
