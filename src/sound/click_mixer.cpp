@@ -31,6 +31,12 @@ bool ClickMixer::pop(Request& out) {
     return true;
 }
 
+void ClickMixer::restart() {
+    m_anchored = false;
+    m_pendingCount = 0;
+    m_current.reset();
+}
+
 std::int64_t ClickMixer::frameFor(std::int64_t atNs) const {
     const double seconds = static_cast<double>(atNs + m_latencyNs - m_anchorNs) / NsPerSecond;
     return m_base + std::llround(seconds * m_rate);
@@ -74,10 +80,16 @@ void ClickMixer::render(std::int16_t* out, std::size_t frames, std::int64_t nowN
     Request incoming;
     while (pop(incoming)) {
         const std::int64_t slack = frameFor(incoming.atNs) - written;
+        if (slack < 0) {
+            const bool settling = nowNs - m_anchorNs < SettleNs;
+            if (settling || slack < -StaleNs * m_rate / NsPerSecond) {
+                m_dropped.fetch_add(1, std::memory_order_relaxed);
+                continue;
+            }
+            moveBase(m_base - slack + MarginNs * m_rate / NsPerSecond);
+        }
         if (slack < m_minSlack.load(std::memory_order_relaxed))
             m_minSlack.store(slack, std::memory_order_relaxed);
-        if (slack < 0)
-            moveBase(m_base - slack + MarginNs * m_rate / NsPerSecond);
         if (m_pendingCount == m_pending.size()) // cannot happen with a sane tick rate
             std::move(m_pending.begin() + 1, m_pending.end(), m_pending.begin()), --m_pendingCount;
         m_pending[m_pendingCount++] = std::move(incoming);

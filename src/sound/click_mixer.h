@@ -23,8 +23,9 @@ class ClickMixer {
 
     // Audio thread: fill `frames` mono samples; `nowNs` is the monotonic time of the call.
     void render(std::int16_t* out, std::size_t frames, std::int64_t nowNs);
-    // Audio thread: the stream (re)started; time is mapped afresh on the next render.
-    void restart() { m_anchored = false; }
+    // Audio thread: the stream (re)started; time is mapped afresh on the next render, and
+    // what was pending for the old stream is dropped.
+    void restart();
 
     // The stream's write position moves against the clock as the sink's buffer fills and
     // drains (up to its whole length) without playback moving at all. Within that range
@@ -33,6 +34,10 @@ class ClickMixer {
     // for the stream (clock drift) moves it forward by what it lacks plus a margin.
     static constexpr std::int64_t BehindNs = 100'000'000;
     static constexpr std::int64_t MarginNs = 10'000'000;
+    // A click this late, or late at all this soon after the stream (re)started, belongs to
+    // a time when there was no stream to play it: it is dropped, and nothing moves.
+    static constexpr std::int64_t StaleNs = 100'000'000;
+    static constexpr std::int64_t SettleNs = 1'000'000'000;
     // How long the stream must stay that far behind before the mapping follows it.
     static constexpr std::int64_t SustainNs = 60'000'000;
 
@@ -41,6 +46,7 @@ class ClickMixer {
     // Figures for tests and benchmarks.
     std::int64_t framesWritten() const { return m_written.load(std::memory_order_relaxed); }
     std::int64_t clicksStarted() const { return m_started.load(std::memory_order_relaxed); }
+    std::int64_t clicksDropped() const { return m_dropped.load(std::memory_order_relaxed); }
     std::int64_t lateClicks() const { return m_late.load(std::memory_order_relaxed); }
     std::int64_t reanchors() const { return m_reanchors.load(std::memory_order_relaxed); }
     // The smallest margin, in frames, by which a click's sample was still ahead of the
@@ -81,6 +87,7 @@ class ClickMixer {
 
     std::atomic<std::int64_t> m_written{0};
     std::atomic<std::int64_t> m_started{0};
+    std::atomic<std::int64_t> m_dropped{0};
     std::atomic<std::int64_t> m_late{0};
     std::atomic<std::int64_t> m_reanchors{0};
     std::atomic<std::int64_t> m_minSlack{INT64_MAX};

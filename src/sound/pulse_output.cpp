@@ -42,8 +42,10 @@ PulseOutput::~PulseOutput() {
 }
 
 std::int64_t PulseOutput::latencyNs() const {
-    // The buffer, a block being rendered, a block until a request is seen, and a margin.
-    return std::int64_t{BufferMs + 2 * BlockMs + 10} * 1'000'000;
+    // The server's buffer, full; a block being rendered ahead of it; up to two blocks
+    // until the audio thread sees a request; a margin. Measured, the least a click's
+    // sample was still ahead of the writing came to 1 ms without the third block.
+    return std::int64_t{BufferMs + 3 * BlockMs + 10} * 1'000'000;
 }
 
 void PulseOutput::start(std::shared_ptr<ClickMixer> mixer) {

@@ -16,9 +16,9 @@ namespace sound {
 class PulseOutput : public AudioOutput {
   public:
     // The server's buffer and the block written at a time: together they bound the
-    // latency of a click.
-    static constexpr int BufferMs = 20;
-    static constexpr int BlockMs = 5;
+    // latency of a click. With 40 ms the null sink underran now and then, moving clicks.
+    static constexpr int BufferMs = 80;
+    static constexpr int BlockMs = 10;
     static constexpr int RetryMs = 3000;
 
     PulseOutput() = default;

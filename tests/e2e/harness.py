@@ -80,11 +80,11 @@ class Screen:
 class Recorder:
     """Records the null sink's monitor, mono 16-bit at 48 kHz."""
 
-    def __init__(self):
+    def __init__(self, env=None):
         self.file = tempfile.NamedTemporaryFile(suffix=".raw", delete=False)
         self.proc = subprocess.Popen(
             ["parec", "-d", SINK_MONITOR, "--rate", str(RATE), "--channels=1",
-             "--format=s16le", "--raw"], stdout=self.file)
+             "--format=s16le", "--raw"], stdout=self.file, env=env)
         self.started = time.monotonic()
 
     def stop(self):
@@ -100,3 +100,51 @@ class Recorder:
 
 def onsets_ms(samples):
     return [i * 1000 / RATE for i in onsets(samples, RATE)]
+
+
+class PrivatePulse:
+    """A PulseAudio server of the test's own, with the null sink, to stop and start."""
+
+    def __init__(self):
+        self.dir = tempfile.mkdtemp(prefix="metronome-pulse-")
+        os.chmod(self.dir, 0o700)
+        self.env = dict(os.environ, XDG_RUNTIME_DIR=self.dir,
+                        PULSE_SERVER=f"unix:{self.dir}/pulse/native")
+        self.keeper = None
+
+    def start(self):
+        subprocess.run(["pulseaudio", "-D", "--exit-idle-time=-1", "--system=false", "-n",
+                        "--disallow-exit", "--load=module-null-sink sink_name=metronome "
+                        "rate=48000 channels=1", "--load=module-native-protocol-unix"],
+                       env=self.env, check=True, capture_output=True)
+        for _ in range(50):
+            if subprocess.run(["pactl", "info"], env=self.env, capture_output=True).returncode == 0:
+                break
+            time.sleep(0.1)
+        subprocess.run(["pactl", "set-default-sink", "metronome"], env=self.env, check=True)
+        # Keep the null sink awake, as scripts/services.sh does.
+        self.keeper = subprocess.Popen(
+            ["pacat", "--raw", "--rate=48000", "--channels=1", "--format=s16le",
+             "--latency-msec=5", "-d", "metronome", "/dev/zero"], env=self.env,
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        time.sleep(0.3)
+        subprocess.run(["pacat", "--raw", "--rate=48000", "--channels=1", "--format=s16le",
+                        "--latency-msec=80", "-d", "metronome"], input=bytes(48000),
+                       env=self.env, check=True)
+
+    def pid(self):
+        with open(os.path.join(self.dir, "pulse", "pid")) as f:
+            return int(f.read().split()[0])
+
+    def kill(self):
+        pid = self.pid()
+        os.kill(pid, signal.SIGKILL)
+        if self.keeper:
+            self.keeper.kill()
+            self.keeper.wait()
+        for _ in range(50):
+            try:
+                os.kill(pid, 0)
+            except ProcessLookupError:
+                return
+            time.sleep(0.05)

@@ -71,16 +71,31 @@ class TestClickMixer : public QObject {
     void aClickAskedForTooLateMovesTheMappingOnce() {
         ClickMixer mixer(Rate, 0);
         std::vector<std::int16_t> out(4800);
-        mixer.render(out.data(), out.size(), 0); // 100 ms written ahead
-        mixer.request(clickOf(10, 0.5f), 20 * Ms);
-        mixer.request(clickOf(10, 0.5f), 50 * Ms);
-        mixer.render(out.data(), out.size(), 100 * Ms);
-        // Its sample was written long ago: it comes 10 ms after the write position, and
+        std::int64_t now = 0;
+        for (; now < 2000 * Ms; now += 100 * Ms)
+            mixer.render(out.data(), out.size(), now); // each 100 ms ahead of its time
+        mixer.request(clickOf(10, 0.5f), 1920 * Ms);
+        mixer.request(clickOf(10, 0.5f), 1950 * Ms);
+        mixer.render(out.data(), out.size(), 1950 * Ms);
+        // Its sample was written already: it comes 10 ms after the write position, and
         // the next keeps its distance of 30 ms.
         QCOMPARE(starts(out), (std::vector<std::size_t>{480, 480 + 1440}));
         QCOMPARE(mixer.lateClicks(), std::int64_t(0));
         QVERIFY(mixer.minSlackFrames() < 0);
         QCOMPARE(mixer.reanchors(), std::int64_t(2));
+    }
+
+    void clicksFromBeforeTheStreamAreDropped() {
+        ClickMixer mixer(Rate, 0);
+        // Asked for while there was no stream: seconds ago, and just before it opened.
+        mixer.request(clickOf(10, 0.5f), 1000 * Ms);
+        mixer.request(clickOf(10, 0.5f), 4990 * Ms);
+        mixer.request(clickOf(10, 0.5f), 5020 * Ms);
+        std::vector<std::int16_t> out(4800);
+        mixer.render(out.data(), out.size(), 5000 * Ms);
+        QCOMPARE(starts(out), (std::vector<std::size_t>{960}));
+        QCOMPARE(mixer.clicksDropped(), std::int64_t(2));
+        QCOMPARE(mixer.reanchors(), std::int64_t(1));
     }
 
     void theMappingFollowsAStalledStreamButNotItsBuffer() {
