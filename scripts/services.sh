@@ -55,6 +55,6 @@ stop_services() {
     [[ -n "${keeper_pid:-}" ]] && kill "$keeper_pid" 2>/dev/null || true
     pactl exit >/dev/null 2>&1 || pkill -u "$(id -u)" -f "pulseaudio.*$services_dir" 2>/dev/null || true
     [[ -n "${xvfb_pid:-}" ]] && kill "$xvfb_pid" 2>/dev/null || true
-    rm -rf "$services_dir"
+    rm -rf "$services_dir" 2>/dev/null || true
 }
 trap stop_services EXIT

@@ -39,10 +39,10 @@ FrmMetronome::FrmMetronome(const ScreenMetrics& screen, sound::TimedPlayer& soun
     m_lblTitleAdapter = std::make_unique<QtLabel>(*m_lblTitle);
     m_lblTimer2Adapter = std::make_unique<QtLabel>(*m_lblTimer2);
     m_lblPointlessAdapter = std::make_unique<QtLabel>(*m_lblPointless);
-    m_controls.reset(new beat::Controls{*m_hsbAdapter, *m_txtAdapter, m_tmrBPM, *m_muteAdapter,
-                                        *m_soundAdapter, *m_speedAdapter, *m_lblBPMAdapter,
-                                        *m_lblTimerAdapter, *m_lblTitleAdapter, *m_lblTimer2Adapter,
-                                        *m_lblPointlessAdapter, m_beatSound});
+    m_controls = std::make_unique<beat::Controls>(
+        *m_hsbAdapter, *m_txtAdapter, m_tmrBPM, *m_muteAdapter, *m_soundAdapter, *m_speedAdapter,
+        *m_lblBPMAdapter, *m_lblTimerAdapter, *m_lblTitleAdapter, *m_lblTimer2Adapter,
+        *m_lblPointlessAdapter, m_beatSound);
     m_tempo = std::make_unique<beat::Tempo>(*m_controls);
     m_beatTimer = std::make_unique<beat::BeatTimer>(*m_controls);
     m_speedPractice = std::make_unique<beat::SpeedPractice>(*m_controls);
@@ -268,10 +268,25 @@ void FrmMetronome::Command1_Click() {
 }
 
 void FrmMetronome::mousePressEvent(QMouseEvent* event) {
-    // No title bar: the background is the handle to move the window by.
-    if (event->button() == Qt::LeftButton && windowHandle())
-        windowHandle()->startSystemMove();
+    // No title bar: the background is the handle to move the window by. Without a window
+    // manager that can move it, the window follows the mouse itself.
+    if (event->button() == Qt::LeftButton) {
+        const bool moved = windowHandle() && windowHandle()->startSystemMove();
+        m_dragOffset =
+            moved ? std::nullopt : std::optional<QPoint>(event->globalPosition().toPoint() - pos());
+    }
     QWidget::mousePressEvent(event);
+}
+
+void FrmMetronome::mouseMoveEvent(QMouseEvent* event) {
+    if (m_dragOffset && (event->buttons() & Qt::LeftButton))
+        move(event->globalPosition().toPoint() - *m_dragOffset);
+    QWidget::mouseMoveEvent(event);
+}
+
+void FrmMetronome::mouseReleaseEvent(QMouseEvent* event) {
+    m_dragOffset.reset();
+    QWidget::mouseReleaseEvent(event);
 }
 
 } // namespace window

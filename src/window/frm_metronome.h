@@ -70,6 +70,8 @@ class FrmMetronome : public QWidget, private RoundTarget {
 
   protected:
     void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 
   private:
@@ -103,6 +105,7 @@ class FrmMetronome : public QWidget, private RoundTarget {
     std::uint32_t m_foreColor = 0x80000012; // button text, until the bevel sets it
     std::int32_t m_drawWidth = 1;
     gdi::Surface* m_surface = nullptr;
+    std::optional<QPoint> m_dragOffset; // while dragged by hand, mouse to window corner
     std::map<std::string, QWidget*, std::less<>> m_widgets;
 
     QPushButton* m_command1 = nullptr;

@@ -3,7 +3,7 @@
 import sys
 import time
 
-from harness import Metronome, Screen, check
+from harness import Metronome, Screen, check, sh
 
 YELLOW, GREEN, RED, WHITE = (255, 255, 192), (0, 255, 0), (255, 0, 0), (255, 255, 255)
 
@@ -30,6 +30,14 @@ def main(binary):
         top = [screen.pixel(x + w // 2, y + i) for i in range(6)]
         check(top[2] == YELLOW and top[5] == YELLOW, f"top edge rows {top}")
         check(all(p != YELLOW for p in top[:2] + top[3:5]), f"top edge rows {top}")
+
+        # No window manager here: dragging the background moves the window all the same.
+        sh("xdotool", "mousemove", "--sync", str(x + 30), str(y + 30), "mousedown", "1")
+        sh("xdotool", "mousemove", "--sync", str(x + 60), str(y + 50))
+        sh("xdotool", "mousemove", "--sync", str(x + 80), str(y + 70), "mouseup", "1")
+        time.sleep(0.2)
+        nx, ny, _, _ = m.geometry()
+        check((nx - x, ny - y) == (50, 40), f"dragged by 50,40 the window moved {nx - x},{ny - y}")
 
         m.click(224 + 80, 456 + 24)  # the middle of "EXIT"
         start = time.monotonic()

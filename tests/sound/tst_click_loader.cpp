@@ -111,6 +111,31 @@ class TestClickLoader : public QObject {
         QCOMPARE(click->size(), std::size_t(MaxClickSeconds * StreamRate));
     }
 
+    void hugeSparseFilesAreReadOnlyAsFarAsTheCap() {
+        // 2 GB of nothing: no header at all.
+        QFile zeros(QString::fromStdString(path("sparse.wav")));
+        QVERIFY(zeros.open(QIODevice::WriteOnly));
+        QVERIFY(zeros.resize(qint64(2) << 30));
+        zeros.close();
+        QVERIFY(!loadClickFile(path("sparse.wav")));
+
+        // A real header over 2 GB of silence: cut at the cap, not read to the end.
+        QVERIFY(writeTestSound(path("long_sparse.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 48000, 1,
+                               0.01, 0, 0.5f));
+        QFile longFile(QString::fromStdString(path("long_sparse.wav")));
+        QVERIFY(longFile.open(QIODevice::ReadWrite));
+        QByteArray bytes = longFile.read(64);
+        const int data = bytes.indexOf("data");
+        const char big[4] = {'\x00', '\x00', '\x00', '\x7F'};
+        longFile.seek(data + 4);
+        longFile.write(big, 4);
+        QVERIFY(longFile.resize(qint64(2) << 30));
+        longFile.close();
+        const ClickPtr click = loadClickFile(path("long_sparse.wav"));
+        QVERIFY(click);
+        QCOMPARE(click->size(), std::size_t(MaxClickSeconds * StreamRate));
+    }
+
     void aFifoDoesNotBlock() {
         const std::string fifo = path("fifo.wav");
         QCOMPARE(::mkfifo(fifo.c_str(), 0600), 0);
