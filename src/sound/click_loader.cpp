@@ -4,6 +4,7 @@
 #include <sndfile.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -38,7 +39,9 @@ ClickPtr decode(SNDFILE* raw, const SF_INFO& info, int rate) {
         float sum = 0;
         for (int c = 0; c < info.channels; ++c)
             sum += interleaved[static_cast<std::size_t>(i * info.channels + c)];
-        mono[static_cast<std::size_t>(i)] = std::clamp(sum / info.channels, -1.0f, 1.0f);
+        // A float file may hold NaN or infinities; they must not reach the stream.
+        const float v = sum / info.channels;
+        mono[static_cast<std::size_t>(i)] = std::isfinite(v) ? std::clamp(v, -1.0f, 1.0f) : 0.0f;
     }
     if (info.samplerate == rate)
         return std::make_shared<const ClickSamples>(std::move(mono));

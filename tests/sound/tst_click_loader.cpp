@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <limits>
 #include <sys/stat.h>
 #include <thread>
 
@@ -83,6 +85,24 @@ class TestClickLoader : public QObject {
         QVERIFY(!loadClickFile(m_dir.path().toStdString())); // a directory
         QVERIFY(!loadClickBytes(nullptr, 0));
         QVERIFY(!loadClickBytes(noise.constData(), static_cast<std::size_t>(noise.size())));
+    }
+
+    void nonFiniteFloatSamplesBecomeSilence() {
+        SF_INFO info{};
+        info.samplerate = 32000;
+        info.channels = 2;
+        info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+        SNDFILE* f = sf_open(path("nan.wav").c_str(), SFM_WRITE, &info);
+        QVERIFY(f);
+        const float inf = std::numeric_limits<float>::infinity();
+        const float nan = std::numeric_limits<float>::quiet_NaN();
+        std::vector<float> frames{0.5f, 0.5f, nan, 0.1f, inf, -inf, 2.0f, 2.0f, 0.25f, 0.25f};
+        sf_writef_float(f, frames.data(), 5);
+        sf_close(f);
+        const ClickPtr click = loadClickFile(path("nan.wav"));
+        QVERIFY(click);
+        for (float s : *click)
+            QVERIFY2(std::isfinite(s) && s >= -1.0f && s <= 1.0f, qPrintable(QString::number(s)));
     }
 
     void oversizedDataChunkPlaysWhatIsThere() {
