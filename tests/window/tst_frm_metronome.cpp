@@ -23,9 +23,8 @@ class TestFrmMetronome : public QObject {
     void initTestCase() { QApplication::setStyle("Fusion"); }
 
     void controlsMatchTheDesignTable() {
-        FakeScreen screen;
-        RecordingPlayer player;
-        FrmMetronome frm(screen, player);
+        WindowRig rig;
+        FrmMetronome& frm = rig.frm;
         QCOMPARE(frm.size(), QSize(423, 518));
         QCOMPARE(frm.windowTitle(), QString("Metronome - By Velkaro"));
         QVERIFY(frm.windowFlags() & Qt::FramelessWindowHint);
@@ -59,9 +58,8 @@ class TestFrmMetronome : public QObject {
     }
 
     void captionsFitInTheirControls() {
-        FakeScreen screen;
-        RecordingPlayer player;
-        FrmMetronome frm(screen, player);
+        WindowRig rig;
+        FrmMetronome& frm = rig.frm;
         const auto fits = [](QWidget* w, const QString& text, int chrome) {
             const int need = QFontMetrics(w->font()).horizontalAdvance(text) + chrome;
             return need <= w->width();
@@ -80,9 +78,8 @@ class TestFrmMetronome : public QObject {
     }
 
     void colorsAndFrontToBackOrder() {
-        FakeScreen screen;
-        RecordingPlayer player;
-        FrmMetronome frm(screen, player);
+        WindowRig rig;
+        FrmMetronome& frm = rig.frm;
         const QColor yellow(255, 255, 192), green(0, 255, 0), red(255, 0, 0);
         QCOMPARE(pixel(frm, 212, 300), green);
         QCOMPARE(pixel(frm, 30, 30), yellow);
@@ -101,9 +98,8 @@ class TestFrmMetronome : public QObject {
     }
 
     void loadCentresAndStartsTheBeat() {
-        FakeScreen screen;
-        RecordingPlayer player;
-        FrmMetronome frm(screen, player);
+        WindowRig rig;
+        FrmMetronome& frm = rig.frm;
         frm.show();
         QCOMPARE(frm.pos(), QPoint(300, 125)); // 300.5 ties to even
         QCOMPARE(frm.tmrBPM().interval(), 600);
@@ -121,9 +117,8 @@ class TestFrmMetronome : public QObject {
     }
 
     void focusCyclesThroughTheTabOrder() {
-        FakeScreen screen;
-        RecordingPlayer player;
-        FrmMetronome frm(screen, player);
+        WindowRig rig;
+        FrmMetronome& frm = rig.frm;
         frm.show();
         QApplication::setActiveWindow(&frm);
         QVERIFY(QTest::qWaitForWindowActive(&frm));
@@ -137,9 +132,8 @@ class TestFrmMetronome : public QObject {
     }
 
     void scrollBarChangesTempoAndInterval() {
-        FakeScreen screen;
-        RecordingPlayer player;
-        FrmMetronome frm(screen, player);
+        WindowRig rig;
+        FrmMetronome& frm = rig.frm;
         frm.show();
         QScrollBar& bar = frm.hsbBPM();
         QTest::keyClick(&bar, Qt::Key_Right);
@@ -167,9 +161,8 @@ class TestFrmMetronome : public QObject {
     }
 
     void speedPracticeLocksTheScrollBar() {
-        FakeScreen screen;
-        RecordingPlayer player;
-        FrmMetronome frm(screen, player);
+        WindowRig rig;
+        FrmMetronome& frm = rig.frm;
         frm.show();
         QTest::mouseClick(&frm.chkSpeed(), Qt::LeftButton);
         QVERIFY(frm.chkSpeed().isChecked());
@@ -179,54 +172,41 @@ class TestFrmMetronome : public QObject {
     }
 
     void beatsFlashAndClickOnAFixedGrid() {
-        FakeScreen screen;
-        RecordingPlayer player;
-        FrmMetronome frm(screen, player);
+        WindowRig rig;
+        FrmMetronome& frm = rig.frm;
         frm.show();
         frm.hsbBPM().setValue(400);
-        QTRY_VERIFY_WITH_TIMEOUT(player.times.size() >= 4, 3000);
-        for (std::size_t i = 1; i < player.times.size(); ++i)
-            QCOMPARE(player.times[i] - player.times[i - 1], std::chrono::milliseconds(150));
-        QCOMPARE(frm.BeatCount(), std::int64_t(player.times.size()));
+        QTRY_VERIFY_WITH_TIMEOUT(rig.player.times.size() >= 4, 3000);
+        for (std::size_t i = 1; i < rig.player.times.size(); ++i)
+            QCOMPARE(rig.player.times[i] - rig.player.times[i - 1], std::chrono::milliseconds(150));
+        QCOMPARE(frm.BeatCount(), std::int64_t(rig.player.times.size()));
         QCOMPARE(frm.lblTimer().text(), QString::number(frm.BeatCount()));
         QCOMPARE(frm.lblBPM().isHidden(), frm.BeatCount() % 2 == 0);
     }
 
     void creditsBoxIsModalAndBeatsGoOn() {
-        FakeScreen screen;
-        RecordingPlayer player;
-        FrmMetronome frm(screen, player);
+        WindowRig rig;
+        FrmMetronome& frm = rig.frm;
         frm.show();
         frm.hsbBPM().setValue(400);
-        QString title, text;
-        bool oneOkButton = false;
-        QMessageBox::Icon icon = QMessageBox::Warning;
+        SeenBox seen;
         std::int64_t beatsWhileOpen = -1;
-        QTimer::singleShot(700, [&] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (!box)
-                return;
-            title = box->windowTitle();
-            text = box->text();
-            icon = box->icon();
-            oneOkButton = box->buttons().size() == 1 && box->button(QMessageBox::Ok);
-            beatsWhileOpen = frm.BeatCount();
-            box->accept();
-        });
+        closeNextBox(700, seen, [&] { beatsWhileOpen = frm.BeatCount(); });
         const std::int64_t before = frm.BeatCount();
         QTest::mouseClick(&frm.Command1(), Qt::LeftButton);
-        QCOMPARE(title, QString("Credits"));
-        QVERIFY(text.startsWith("Designed and implemented by Velkaro ("));
-        QVERIFY(text.endsWith("@example.com)"));
-        QCOMPARE(icon, QMessageBox::NoIcon);
-        QVERIFY(oneOkButton);
+        QVERIFY(seen.shown);
+        QCOMPARE(seen.title, QString("Credits"));
+        QVERIFY(seen.text.startsWith("Designed and implemented by Velkaro ("));
+        QVERIFY(seen.text.endsWith("@example.com)"));
+        QCOMPARE(seen.icon, QMessageBox::NoIcon);
+        QCOMPARE(seen.buttons, 1);
+        QVERIFY(seen.hasOk);
         QVERIFY(beatsWhileOpen >= before + 3);
     }
 
     void exitClosesTheWindow() {
-        FakeScreen screen;
-        RecordingPlayer player;
-        FrmMetronome frm(screen, player);
+        WindowRig rig;
+        FrmMetronome& frm = rig.frm;
         frm.show();
         QTest::mouseClick(&frm.cmdExit(), Qt::LeftButton);
         QVERIFY(!frm.isVisible());

@@ -164,9 +164,8 @@ class TestRoundWindow : public QObject {
     }
 
     void windowMaskFollowsTheRegion() {
-        FakeScreen screen;
-        RecordingPlayer player;
-        FrmMetronome frm(screen, player);
+        WindowRig rig;
+        FrmMetronome& frm = rig.frm;
         frm.show();
         const QRegion mask = frm.mask();
         QVERIFY(mask.contains(QPoint(25, 0)));
@@ -177,9 +176,8 @@ class TestRoundWindow : public QObject {
     }
 
     void bevelColoursOnEveryEdge() {
-        FakeScreen screen;
-        RecordingPlayer player;
-        FrmMetronome frm(screen, player);
+        WindowRig rig;
+        FrmMetronome& frm = rig.frm;
         const QPalette pal = bevelPalette(frm.palette(), 0);
         frm.setPalette(pal);
         const QColor bg(255, 255, 192);
@@ -243,24 +241,14 @@ class TestRoundWindow : public QObject {
     }
 
     void theErrorBoxReadsAsThePlatformsDoes() {
-        QString title, text;
-        QMessageBox::Icon icon = QMessageBox::NoIcon;
-        int buttons = 0;
-        QTimer::singleShot(0, [&] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (!box)
-                return;
-            title = box->windowTitle();
-            text = box->text();
-            icon = box->icon();
-            buttons = static_cast<int>(box->buttons().size());
-            box->accept();
-        });
+        SeenBox seen;
+        closeNextBox(0, seen);
         RoundWindow::showErrorBox(beat::RunTimeError(11, "Division by zero"));
-        QCOMPARE(title, QString("ERROR NUMBER: 11"));
-        QCOMPARE(text, QString("Division by zero"));
-        QCOMPARE(icon, QMessageBox::Critical);
-        QCOMPARE(buttons, 1);
+        QVERIFY(seen.shown);
+        QCOMPARE(seen.title, QString("ERROR NUMBER: 11"));
+        QCOMPARE(seen.text, QString("Division by zero"));
+        QCOMPARE(seen.icon, QMessageBox::Critical);
+        QCOMPARE(seen.buttons, 1);
     }
 };
 

@@ -4,6 +4,11 @@
 #include "window/frm_metronome.h"
 #include "window/screen_metrics.h"
 
+#include <QApplication>
+#include <QMessageBox>
+#include <QTimer>
+
+#include <functional>
 #include <vector>
 
 // A screen of a chosen size and twips-per-pixel factor.
@@ -23,3 +28,37 @@ struct RecordingPlayer : sound::TimedPlayer {
         times.push_back(at);
     }
 };
+
+// The window on a 1024 × 768 screen at 15 twips per pixel, clicks recorded.
+struct WindowRig {
+    FakeScreen screen;
+    RecordingPlayer player;
+    window::FrmMetronome frm{screen, player};
+};
+
+// What a modal message box showed.
+struct SeenBox {
+    bool shown = false;
+    QString title, text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    int buttons = 0;
+    bool hasOk = false;
+};
+
+// Reads the modal box open `afterMs` from now, runs `whileOpen`, and closes it.
+inline void closeNextBox(int afterMs, SeenBox& seen, std::function<void()> whileOpen = {}) {
+    QTimer::singleShot(afterMs, [&seen, whileOpen] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        seen = {true,
+                box->windowTitle(),
+                box->text(),
+                box->icon(),
+                static_cast<int>(box->buttons().size()),
+                box->button(QMessageBox::Ok) != nullptr};
+        if (whileOpen)
+            whileOpen();
+        box->accept();
+    });
+}
