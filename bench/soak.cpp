@@ -33,6 +33,17 @@ struct ManualOutput : sound::AudioOutput {
     std::int64_t latencyNs() const override { return 50'000'000; }
 };
 
+// Passes the window's clicks on to the real player at the soak's own time.
+struct SimulatedTimePlayer : sound::TimedPlayer {
+    sound::ClickPlayer& player;
+    std::int64_t nowNs = 0;
+    explicit SimulatedTimePlayer(sound::ClickPlayer& p) : player(p) {}
+    void PlaySoundA(const char* path, std::uint32_t flags, Clock::time_point at) override {
+        player.PlaySoundA(path, flags,
+                          nowNs < 0 ? at : Clock::time_point(std::chrono::nanoseconds(nowNs)));
+    }
+};
+
 struct ScreenAt15 : window::ScreenMetrics {
     double twipsPerPixelX() const override { return 15; }
     double twipsPerPixelY() const override { return 15; }
@@ -51,20 +62,24 @@ int main(int argc, char* argv[]) {
     auto output = std::make_unique<ManualOutput>();
     ManualOutput* manual = output.get();
     sound::ClickPlayer player(std::move(output), sound::builtInClick());
+    SimulatedTimePlayer simulated(player);
     ScreenAt15 screen;
-    window::FrmMetronome frm(screen, player);
+    window::FrmMetronome frm(screen, simulated);
     frm.show();
     frm.hsbBPM().setValue(400);
 
     const long rssStart = rssKb();
     std::printf("start: rss_kb=%ld\n", rssStart);
+    std::fflush(stdout);
     const std::int64_t beatNs = 150'000'000;
     const auto beats = static_cast<std::int64_t>(hours * 3600 * 1e9 / beatNs);
     std::vector<std::int16_t> block(static_cast<std::size_t>(48000 * 0.15));
     QElapsedTimer wall;
     wall.start();
     std::int64_t now = 0;
+    const std::int64_t beatsPerHour = 3600 * 1'000'000'000LL / beatNs;
     for (std::int64_t b = 0; b < beats; ++b) {
+        simulated.nowNs = now;
         emit frm.tmrBPM().tick();
         if (b % 33 == 0) // a slow tick every 5 s
             emit frm.tmr2().tick();
@@ -74,6 +89,11 @@ int main(int argc, char* argv[]) {
         }
         manual->mixer->render(block.data(), block.size(), now);
         now += beatNs;
+        // As the real loop would between ticks: deliver what the beat posted.
+        QCoreApplication::processEvents();
+        if ((b + 1) % beatsPerHour == 0)
+            std::printf("  hour %lld: rss_kb=%ld\n", static_cast<long long>((b + 1) / beatsPerHour),
+                        rssKb());
     }
     std::printf("simulated: hours=%.1f beats=%lld beat_count=%lld wall_s=%.1f rss_kb=%ld "
                 "live_regions=%d clicks_started=%lld file_decodes=%d\n",
@@ -81,7 +101,9 @@ int main(int argc, char* argv[]) {
                 wall.elapsed() / 1000.0, rssKb(), frm.gdi().liveRegions(),
                 static_cast<long long>(player.mixer().clicksStarted()), player.source().decodes());
 
-    // Real time: the window's own timers at 400 BPM, the stream pulled every 20 ms.
+    // Real time: the window's own timers at 400 BPM, the stream pulled every 20 ms, on the
+    // real clock from here on.
+    simulated.nowNs = -1;
     QTimer pull;
     pull.setTimerType(Qt::PreciseTimer);
     QObject::connect(&pull, &QTimer::timeout, [&] {
