@@ -29,7 +29,6 @@ long rssKb() {
 struct ManualOutput : sound::AudioOutput {
     std::shared_ptr<sound::ClickMixer> mixer;
     void start(std::shared_ptr<sound::ClickMixer> m) override { mixer = std::move(m); }
-    bool isOpen() const override { return true; }
     std::int64_t latencyNs() const override { return 50'000'000; }
 };
 

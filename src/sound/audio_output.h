@@ -14,8 +14,6 @@ class AudioOutput {
     virtual ~AudioOutput() = default;
     // Starts pulling from `mixer`; the output keeps it alive as long as it needs it.
     virtual void start(std::shared_ptr<ClickMixer> mixer) = 0;
-    // Whether a stream is open right now.
-    virtual bool isOpen() const = 0;
     // How far ahead of a requested time a click must be placed so that its sample has not
     // been written yet: the output's buffer plus how late it picks requests up.
     virtual std::int64_t latencyNs() const = 0;

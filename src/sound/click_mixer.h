@@ -44,7 +44,6 @@ class ClickMixer {
     int rate() const { return m_rate; }
     std::int64_t latencyNs() const { return m_latencyNs; }
     // Figures for tests and benchmarks.
-    std::int64_t framesWritten() const { return m_written.load(std::memory_order_relaxed); }
     std::int64_t clicksStarted() const { return m_started.load(std::memory_order_relaxed); }
     std::int64_t clicksDropped() const { return m_dropped.load(std::memory_order_relaxed); }
     std::int64_t lateClicks() const { return m_late.load(std::memory_order_relaxed); }

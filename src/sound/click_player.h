@@ -30,7 +30,6 @@ class ClickPlayer : public TimedPlayer {
 
     const ClickMixer& mixer() const { return *m_mixer; }
     const ClickSource& source() const { return m_source; }
-    const AudioOutput& output() const { return *m_output; }
 
   private:
     std::unique_ptr<AudioOutput> m_output;

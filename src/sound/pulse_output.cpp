@@ -70,7 +70,6 @@ void PulseOutput::run(std::shared_ptr<State> state, std::shared_ptr<ClickMixer> 
         pa_simple* stream = pa_simple_new(nullptr, "Metronome", PA_STREAM_PLAYBACK, nullptr,
                                           "click", &spec, nullptr, &attr, &error);
         if (stream) {
-            state->open = true;
             mixer->restart();
             while (!state->stop) {
                 mixer->render(block.data(), block.size(), monotonicNs());
@@ -79,7 +78,6 @@ void PulseOutput::run(std::shared_ptr<State> state, std::shared_ptr<ClickMixer> 
                                     &error) < 0)
                     break;
             }
-            state->open = false;
             pa_simple_free(stream);
         }
         std::unique_lock lock(state->mutex);

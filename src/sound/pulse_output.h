@@ -25,14 +25,12 @@ class PulseOutput : public AudioOutput {
     ~PulseOutput() override;
 
     void start(std::shared_ptr<ClickMixer> mixer) override;
-    bool isOpen() const override { return m_state->open.load(); }
     std::int64_t latencyNs() const override;
 
   private:
     // Shared with the thread, so that a thread stuck in a hung server can be left behind.
     struct State {
         std::atomic<bool> stop{false};
-        std::atomic<bool> open{false};
         std::atomic<bool> done{false};
         std::mutex mutex;
         std::condition_variable wake;

@@ -67,7 +67,4 @@ inline constexpr std::array<Control, 16> Controls{{
 }};
 // clang-format on
 
-// The control of that name; the table holds every name the program uses.
-const Control& control(std::string_view name);
-
 } // namespace window::design
