@@ -1,6 +1,7 @@
 // Runs the real window and click in-process at one tempo for a while, then prints what
 // the program itself knows: beats, clicks placed late, GUI-thread lateness, CPU, memory.
 #include "sound/click_player.h"
+#include "window/built_in_click.h"
 #include "sound/pulse_output.h"
 #include "window/frm_metronome.h"
 
@@ -21,7 +22,7 @@ int main(int argc, char* argv[]) {
     const int seconds = argc > 2 ? std::atoi(argv[2]) : 60;
 
     window::QtScreenMetrics screen;
-    sound::ClickPlayer player(std::make_unique<sound::PulseOutput>(), sound::builtInClick());
+    sound::ClickPlayer player(std::make_unique<sound::PulseOutput>(), window::builtInClick());
     window::FrmMetronome frm(screen, player);
     frm.show();
 

@@ -1,6 +1,7 @@
 // Soak: hours of beats at 400 BPM through the real window (offscreen) and the click
 // mixer, on an injected clock, then a real-time stretch. Prints memory and what is alive.
 #include "sound/click_player.h"
+#include "window/built_in_click.h"
 #include "window/frm_metronome.h"
 
 #include <QApplication>
@@ -60,7 +61,7 @@ int main(int argc, char* argv[]) {
 
     auto output = std::make_unique<ManualOutput>();
     ManualOutput* manual = output.get();
-    sound::ClickPlayer player(std::move(output), sound::builtInClick());
+    sound::ClickPlayer player(std::move(output), window::builtInClick());
     SimulatedTimePlayer simulated(player);
     ScreenAt15 screen;
     window::FrmMetronome frm(screen, simulated);

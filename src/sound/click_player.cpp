@@ -1,7 +1,5 @@
 #include "click_player.h"
 
-#include <QFile>
-
 namespace sound {
 
 namespace {
@@ -22,14 +20,6 @@ void ClickPlayer::PlaySoundA(const char* path, std::uint32_t flags, Clock::time_
         return;
     const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(at.time_since_epoch());
     m_mixer->request(std::move(click), ns.count());
-}
-
-ClickPtr builtInClick() {
-    QFile file(":/click.wav");
-    if (!file.open(QIODevice::ReadOnly))
-        return nullptr;
-    const QByteArray bytes = file.readAll();
-    return loadClickBytes(bytes.constData(), static_cast<std::size_t>(bytes.size()));
 }
 
 } // namespace sound

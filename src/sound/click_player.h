@@ -37,7 +37,4 @@ class ClickPlayer : public TimedPlayer {
     ClickSource m_source;
 };
 
-// The built-in click shipped with the program.
-ClickPtr builtInClick();
-
 } // namespace sound

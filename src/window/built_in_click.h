@@ -1,0 +1,10 @@
+#pragma once
+
+#include "sound/click_loader.h"
+
+namespace window {
+
+// The click shipped inside the program, for when the sound file gives none.
+sound::ClickPtr builtInClick();
+
+} // namespace window
