@@ -48,15 +48,14 @@ int main(int argc, char* argv[]) {
         std::sort(lateMs.begin(), lateMs.end());
         const double p99 = lateMs.empty() ? 0 : lateMs[lateMs.size() * 99 / 100];
         const auto& mixer = player.mixer();
-        std::printf("beats=%zu clicks_started=%lld late_clicks=%lld remaps=%lld "
+        std::printf("beats=%zu clicks_started=%lld clicks_dropped=%lld mapping_moves=%lld "
                     "min_slack_ms=%.1f tick_late_p99_ms=%.2f tick_late_max_ms=%.2f "
-                    "cpu_pct=%.2f peak_rss_mb=%.1f placement_latency_ms=%.0f\n",
+                    "cpu_pct=%.2f peak_rss_mb=%.1f click_delay_ms=%.0f\n",
                     lateMs.size(), static_cast<long long>(mixer.clicksStarted()),
-                    static_cast<long long>(mixer.lateClicks()),
-                    static_cast<long long>(mixer.reanchors()),
-                    mixer.minSlackFrames() * 1000.0 / mixer.rate(), p99,
+                    static_cast<long long>(mixer.clicksDropped()),
+                    static_cast<long long>(mixer.mappingMoves()), mixer.minSlackNs() / 1e6, p99,
                     lateMs.empty() ? 0 : lateMs.back(), 100.0 * (cpu(after) - cpu(before)) / wall,
-                    after.ru_maxrss / 1024.0, mixer.latencyNs() / 1e6);
+                    after.ru_maxrss / 1024.0, mixer.delayNs() / 1e6);
         std::fflush(stdout);
         app.quit();
     });

@@ -30,7 +30,14 @@ long rssKb() {
 struct ManualOutput : sound::AudioOutput {
     std::shared_ptr<sound::ClickMixer> mixer;
     void start(std::shared_ptr<sound::ClickMixer> m) override { mixer = std::move(m); }
-    std::int64_t latencyNs() const override { return 50'000'000; }
+    std::int64_t delayNs() const override { return 50'000'000; }
+    std::int64_t writtenNs = 0;
+    // Pulls `frames` as a server would that plays the stream `leadNs` behind the writing.
+    void pull(std::int16_t* out, std::size_t frames, std::int64_t nowNs, std::int64_t leadNs) {
+        mixer->timing(nowNs, writtenNs - leadNs);
+        mixer->render(out, frames);
+        writtenNs += static_cast<std::int64_t>(frames) * 1'000'000'000 / 48000;
+    }
 };
 
 // Passes the window's clicks on to the real player at the soak's own time.
@@ -87,7 +94,7 @@ int main(int argc, char* argv[]) {
             frm.grab(); // paints the bevel: regions made and freed
             frm.chkSpeed().click();
         }
-        manual->mixer->render(block.data(), block.size(), now);
+        manual->pull(block.data(), block.size(), now, 0);
         now += beatNs;
         // As the real loop would between ticks: deliver what the beat posted.
         QCoreApplication::processEvents();
@@ -109,8 +116,8 @@ int main(int argc, char* argv[]) {
     QObject::connect(&pull, &QTimer::timeout, [&] {
         std::vector<std::int16_t> chunk(960);
         const auto t = std::chrono::steady_clock::now().time_since_epoch();
-        manual->mixer->render(chunk.data(), chunk.size(),
-                              std::chrono::duration_cast<std::chrono::nanoseconds>(t).count());
+        manual->pull(chunk.data(), chunk.size(),
+                     std::chrono::duration_cast<std::chrono::nanoseconds>(t).count(), 20'000'000);
     });
     pull.start(20);
     const std::int64_t before = frm.BeatCount();

@@ -6,16 +6,17 @@
 namespace sound {
 
 namespace {
-constexpr std::int64_t NsPerSecond = 1'000'000'000;
+constexpr double NsPerSecond = 1e9;
 } // namespace
 
-ClickMixer::ClickMixer(int rate, std::int64_t latencyNs) : m_rate(rate), m_latencyNs(latencyNs) {}
+ClickMixer::ClickMixer(int rate, std::int64_t delayNs) : m_rate(rate), m_delayNs(delayNs) {}
 
-bool ClickMixer::request(ClickPtr click, std::int64_t atNs) {
+bool ClickMixer::request(ClickPtr click, std::int64_t dueNs) {
+    m_lastRequest.store(dueNs, std::memory_order_relaxed);
     const std::size_t head = m_head.load(std::memory_order_relaxed);
     if (head - m_tail.load(std::memory_order_acquire) == RingSize)
         return false;
-    m_ring[head % RingSize] = Request{std::move(click), atNs};
+    m_ring[head % RingSize] = Request{std::move(click), dueNs, 0};
     m_head.store(head + 1, std::memory_order_release);
     return true;
 }
@@ -31,103 +32,111 @@ bool ClickMixer::pop(Request& out) {
 }
 
 void ClickMixer::restart() {
-    m_anchored = false;
-    m_pendingCount = 0;
+    m_written = 0;
+    m_mapped = false;
+    m_readingCount = 0;
+    m_readingNext = 0;
+    // Clicks asked for before this stream existed were due when nothing could play them.
+    Request stale;
+    while (pop(stale))
+        m_dropped.fetch_add(1, std::memory_order_relaxed);
+    m_dropped.fetch_add(static_cast<std::int64_t>(m_waitingCount + m_placedCount),
+                        std::memory_order_relaxed);
+    m_waitingCount = 0;
+    m_placedCount = 0;
     m_current.reset();
 }
 
+void ClickMixer::resync() {
+    m_mapped = false;
+    m_readingCount = 0;
+    m_readingNext = 0;
+}
+
+void ClickMixer::timing(std::int64_t nowNs, std::int64_t streamNs) {
+    m_readings[m_readingNext] = nowNs - streamNs;
+    m_readingNext = (m_readingNext + 1) % Readings;
+    m_readingCount = std::min(m_readingCount + 1, Readings);
+    if (m_readingCount < MinReadings)
+        return;
+    std::array<std::int64_t, Readings> sorted = m_readings;
+    const auto mid = sorted.begin() + static_cast<std::ptrdiff_t>(m_readingCount / 2);
+    std::nth_element(sorted.begin(), mid, sorted.begin() + static_cast<std::ptrdiff_t>(m_readingCount));
+    if (!m_mapped || std::llabs(*mid - m_zeroNs) > ToleranceNs) {
+        m_zeroNs = *mid;
+        m_mapped = true;
+        m_moves.fetch_add(1, std::memory_order_relaxed);
+    }
+}
+
 std::int64_t ClickMixer::frameFor(std::int64_t atNs) const {
-    const double seconds = static_cast<double>(atNs + m_latencyNs - m_anchorNs) / NsPerSecond;
-    return m_base + std::llround(seconds * m_rate);
+    const double seconds = static_cast<double>(atNs + m_delayNs - m_zeroNs) / NsPerSecond;
+    return std::llround(seconds * m_rate);
 }
 
-void ClickMixer::moveBase(std::int64_t base) {
-    m_base = base;
-    m_reanchors.fetch_add(1, std::memory_order_relaxed);
-}
-
-void ClickMixer::follow(std::int64_t written, std::int64_t nowNs) {
-    if (!m_anchored) {
-        m_anchored = true;
-        m_anchorNs = nowNs;
-        m_behind = false;
-        moveBase(written);
+void ClickMixer::place(Request&& request) {
+    request.frame = frameFor(request.atNs);
+    const std::int64_t slack = request.frame - m_written;
+    const std::int64_t slackNs = static_cast<std::int64_t>(static_cast<double>(slack) * NsPerSecond / m_rate);
+    if (slackNs < m_minSlack.load(std::memory_order_relaxed))
+        m_minSlack.store(slackNs, std::memory_order_relaxed);
+    if (slack < 0 || m_placedCount == m_placed.size()) {
+        m_dropped.fetch_add(1, std::memory_order_relaxed);
         return;
     }
-    // How far the stream is ahead of the clock, as an offset of frame numbers.
-    const std::int64_t offset =
-        written - std::llround(static_cast<double>(nowNs - m_anchorNs) / NsPerSecond * m_rate);
-    const auto frames = [this](std::int64_t ns) { return ns * m_rate / NsPerSecond; };
-    if (offset < m_base - frames(BehindNs)) {
-        if (!m_behind) {
-            m_behind = true;
-            m_behindSinceNs = nowNs;
-        }
-        if (nowNs - m_behindSinceNs >= SustainNs) {
-            moveBase(offset);
-            m_behind = false;
-        }
-        return;
+    // Beats come in order, so this is nearly always the end.
+    std::size_t at = m_placedCount;
+    while (at > 0 && m_placed[at - 1].frame > request.frame) {
+        m_placed[at] = std::move(m_placed[at - 1]);
+        --at;
     }
-    m_behind = false;
+    m_placed[at] = std::move(request);
+    ++m_placedCount;
 }
 
-void ClickMixer::render(std::int16_t* out, std::size_t frames, std::int64_t nowNs) {
-    const std::int64_t written = m_written.load(std::memory_order_relaxed);
-    follow(written, nowNs);
-
+void ClickMixer::accept() {
     Request incoming;
     while (pop(incoming)) {
-        const std::int64_t slack = frameFor(incoming.atNs) - written;
-        if (slack < 0) {
-            const bool settling = nowNs - m_anchorNs < SettleNs;
-            if (settling || slack < -StaleNs * m_rate / NsPerSecond) {
-                m_dropped.fetch_add(1, std::memory_order_relaxed);
-                continue;
-            }
-            moveBase(m_base - slack + MarginNs * m_rate / NsPerSecond);
+        if (m_mapped) {
+            place(std::move(incoming));
+        } else if (m_waitingCount < m_waiting.size()) {
+            m_waiting[m_waitingCount++] = std::move(incoming);
+        } else {
+            m_dropped.fetch_add(1, std::memory_order_relaxed);
         }
-        if (slack < m_minSlack.load(std::memory_order_relaxed))
-            m_minSlack.store(slack, std::memory_order_relaxed);
-        if (m_pendingCount == m_pending.size()) // cannot happen with a sane tick rate
-            std::move(m_pending.begin() + 1, m_pending.end(), m_pending.begin()), --m_pendingCount;
-        m_pending[m_pendingCount++] = std::move(incoming);
     }
+    if (m_mapped && m_waitingCount > 0) {
+        for (std::size_t i = 0; i < m_waitingCount; ++i)
+            place(std::move(m_waiting[i]));
+        m_waitingCount = 0;
+    }
+}
 
-    std::size_t done = 0;
-    while (done < frames) {
-        const std::int64_t pos = written + static_cast<std::int64_t>(done);
-        // Start the next pending click that is due at or before this sample.
-        if (m_pendingCount > 0) {
-            const std::int64_t target = frameFor(m_pending[0].atNs);
-            if (target <= pos) {
-                if (target < pos)
-                    m_late.fetch_add(1, std::memory_order_relaxed);
-                m_current = std::move(m_pending[0].click);
-                m_currentStart = pos;
-                m_started.fetch_add(1, std::memory_order_relaxed);
-                std::move(m_pending.begin() + 1, m_pending.begin() + m_pendingCount,
-                          m_pending.begin());
-                --m_pendingCount;
-                continue;
-            }
+void ClickMixer::render(std::int16_t* out, std::size_t frames) {
+    accept();
+    const std::int64_t end = m_written + static_cast<std::int64_t>(frames);
+    std::size_t next = 0; // placed clicks started so far in this block
+    for (std::int64_t pos = m_written; pos < end; ++pos) {
+        while (next < m_placedCount && m_placed[next].frame <= pos) {
+            m_current = std::move(m_placed[next].click);
+            m_currentStart = pos;
+            ++next;
+            m_started.fetch_add(1, std::memory_order_relaxed);
         }
-        // Render up to the next click's start or the end of the block.
-        std::int64_t stop = written + static_cast<std::int64_t>(frames);
-        if (m_pendingCount > 0)
-            stop = std::min(stop, frameFor(m_pending[0].atNs));
-        for (; written + static_cast<std::int64_t>(done) < stop; ++done) {
-            const std::int64_t n = written + static_cast<std::int64_t>(done) - m_currentStart;
-            float s = 0.0f;
-            if (m_current && n < static_cast<std::int64_t>(m_current->size()))
-                s = (*m_current)[static_cast<std::size_t>(n)];
-            out[done] = static_cast<std::int16_t>(std::lrint(s * 32767.0f));
+        float s = 0.0f;
+        if (m_current) {
+            const auto n = static_cast<std::size_t>(pos - m_currentStart);
+            if (n < m_current->size())
+                s = (*m_current)[n];
+            else
+                m_current.reset();
         }
-        if (m_current && written + static_cast<std::int64_t>(done) - m_currentStart >=
-                             static_cast<std::int64_t>(m_current->size()))
-            m_current.reset();
+        out[pos - m_written] = static_cast<std::int16_t>(std::lrint(s * 32767.0f));
     }
-    m_written.store(written + static_cast<std::int64_t>(frames), std::memory_order_relaxed);
+    std::move(m_placed.begin() + static_cast<std::ptrdiff_t>(next),
+              m_placed.begin() + static_cast<std::ptrdiff_t>(m_placedCount), m_placed.begin());
+    m_placedCount -= next;
+    m_written = end;
 }
 
 } // namespace sound

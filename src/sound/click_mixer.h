@@ -9,86 +9,98 @@
 
 namespace sound {
 
-// Places clicks on exact stream samples. The GUI thread asks for a click at a monotonic
-// time; the audio thread renders the stream and starts the click at the sample that
-// belongs to that time plus a constant latency. Hand-over is a lock-free ring, so the
-// audio thread never waits for the GUI thread.
+// Places clicks on exact stream samples. The GUI thread asks for a click at a beat's due
+// time on the monotonic clock; the audio thread renders the stream and starts the click at
+// the sample that the server says will be heard at that time plus a constant delay.
+// Hand-over is a lock-free ring, so the audio thread never waits for the GUI thread.
+//
+// The one rule: a click is placed when the audio thread receives it, at the sample heard at
+// its time plus the delay; if that sample has already been written, the click is dropped.
+// Which sample is heard when comes from the server's timing readings: the mapping is the
+// median of the last few readings, and it moves only when that median is off by more than
+// a tolerance, so clicks on one grid stay exactly whole intervals apart.
 class ClickMixer {
   public:
-    ClickMixer(int rate, std::int64_t latencyNs);
+    // Readings kept, how many make a mapping, and how far it may be off before it moves.
+    static constexpr std::size_t Readings = 15;
+    static constexpr std::size_t MinReadings = 3;
+    static constexpr std::int64_t ToleranceNs = 1'000'000;
 
-    // GUI thread: start `click` at monotonic time `atNs` (plus the latency), cutting a click
+    ClickMixer(int rate, std::int64_t delayNs);
+
+    // GUI thread: sound `click` at monotonic time `dueNs` plus the delay, cutting a click
     // still sounding. False when the audio thread has not kept up (the click is dropped).
-    bool request(ClickPtr click, std::int64_t atNs);
+    bool request(ClickPtr click, std::int64_t dueNs);
+    // Any thread: the due time of the last click asked for, or INT64_MIN.
+    std::int64_t lastRequestNs() const { return m_lastRequest.load(std::memory_order_relaxed); }
 
-    // Audio thread: fill `frames` mono samples; `nowNs` is the monotonic time of the call.
-    void render(std::int16_t* out, std::size_t frames, std::int64_t nowNs);
-    // Audio thread: the stream (re)started; time is mapped afresh on the next render, and
-    // what was pending for the old stream is dropped.
+    // Audio thread: a new stream; its first sample is frame 0, and nothing is known of when
+    // it is heard. What was placed or sounding for the old stream is gone.
     void restart();
-
-    // The stream's write position moves against the clock as the sink's buffer fills and
-    // drains (up to its whole length) without playback moving at all. Within that range
-    // the mapping stays put, so no click ever shifts. Only a stream that falls further
-    // behind (late start, underrun) moves it back, and a click that would come too late
-    // for the stream (clock drift) moves it forward by what it lacks plus a margin.
-    static constexpr std::int64_t BehindNs = 100'000'000;
-    static constexpr std::int64_t MarginNs = 10'000'000;
-    // A click this late, or late at all this soon after the stream (re)started, belongs to
-    // a time when there was no stream to play it: it is dropped, and nothing moves.
-    static constexpr std::int64_t StaleNs = 100'000'000;
-    static constexpr std::int64_t SettleNs = 1'000'000'000;
-    // How long the stream must stay that far behind before the mapping follows it.
-    static constexpr std::int64_t SustainNs = 60'000'000;
+    // Audio thread: the server's reading that stream time `streamNs` is heard at `nowNs`.
+    void timing(std::int64_t nowNs, std::int64_t streamNs);
+    // Audio thread: the stream paused or jumped (underrun, cork): what was known of when its
+    // samples are heard no longer holds. Clicks wait for new readings.
+    void resync();
+    // Audio thread, or any thread while the audio thread is held: place the clicks asked
+    // for so far, so that they need not wait for the next block to be rendered.
+    void accept();
+    // Audio thread: the next `frames` mono samples of the stream.
+    void render(std::int16_t* out, std::size_t frames);
+    // Audio thread: whether it is known when the stream's samples are heard.
+    bool mapped() const { return m_mapped; }
+    // Audio thread: whether a click is sounding or waiting to.
+    bool busy() const { return m_current || m_placedCount > 0 || m_waitingCount > 0; }
 
     int rate() const { return m_rate; }
-    std::int64_t latencyNs() const { return m_latencyNs; }
+    std::int64_t delayNs() const { return m_delayNs; }
     // Figures for tests and benchmarks.
     std::int64_t clicksStarted() const { return m_started.load(std::memory_order_relaxed); }
     std::int64_t clicksDropped() const { return m_dropped.load(std::memory_order_relaxed); }
-    std::int64_t lateClicks() const { return m_late.load(std::memory_order_relaxed); }
-    std::int64_t reanchors() const { return m_reanchors.load(std::memory_order_relaxed); }
-    // The smallest margin, in frames, by which a click's sample was still ahead of the
-    // write position when the audio thread received it; negative means it came late.
-    std::int64_t minSlackFrames() const { return m_minSlack.load(std::memory_order_relaxed); }
+    std::int64_t mappingMoves() const { return m_moves.load(std::memory_order_relaxed); }
+    // The least time by which a click's sample was still ahead of the writing when the
+    // audio thread received it; what the delay has to spare.
+    std::int64_t minSlackNs() const { return m_minSlack.load(std::memory_order_relaxed); }
 
   private:
     struct Request {
         ClickPtr click;
         std::int64_t atNs = 0;
+        std::int64_t frame = 0;
     };
     static constexpr std::size_t RingSize = 64;
 
     bool pop(Request& out);
+    void place(Request&& request);
     std::int64_t frameFor(std::int64_t atNs) const;
-    void follow(std::int64_t written, std::int64_t nowNs);
-    void moveBase(std::int64_t base);
 
     const int m_rate;
-    const std::int64_t m_latencyNs;
+    const std::int64_t m_delayNs;
 
     std::array<Request, RingSize> m_ring;
     std::atomic<std::size_t> m_head{0};
     std::atomic<std::size_t> m_tail{0};
+    std::atomic<std::int64_t> m_lastRequest{INT64_MIN};
 
-    // Audio thread only.
-    // Frame for time t: m_base + (t - m_anchorNs) * rate, m_base being the stream's
-    // offset against the clock when it started (or last had to be followed).
-    bool m_anchored = false;
-    std::int64_t m_anchorNs = 0;
-    std::int64_t m_base = 0;
-    bool m_behind = false;
-    std::int64_t m_behindSinceNs = 0;
-    std::array<Request, RingSize> m_pending;
-    std::size_t m_pendingCount = 0;
+    // Audio thread only. Frame f is heard at m_zeroNs + f / rate.
+    std::int64_t m_written = 0;
+    bool m_mapped = false;
+    std::int64_t m_zeroNs = 0;
+    std::array<std::int64_t, Readings> m_readings{};
+    std::size_t m_readingCount = 0;
+    std::size_t m_readingNext = 0;
+    // Received before there was a mapping; placed as soon as there is one.
+    std::array<Request, RingSize> m_waiting;
+    std::size_t m_waitingCount = 0;
+    // Placed, in stream order, not started yet.
+    std::array<Request, RingSize> m_placed;
+    std::size_t m_placedCount = 0;
     ClickPtr m_current;
     std::int64_t m_currentStart = 0;
 
-    std::atomic<std::int64_t> m_written{0};
     std::atomic<std::int64_t> m_started{0};
     std::atomic<std::int64_t> m_dropped{0};
-    std::atomic<std::int64_t> m_late{0};
-    std::atomic<std::int64_t> m_reanchors{0};
+    std::atomic<std::int64_t> m_moves{0};
     std::atomic<std::int64_t> m_minSlack{INT64_MAX};
 };
 

@@ -15,11 +15,16 @@ class TimedPlayer {
   public:
     using Clock = std::chrono::steady_clock;
     virtual ~TimedPlayer() = default;
+    // The click is heard `delay()` after `at`.
     virtual void PlaySoundA(const char* path, std::uint32_t flags, Clock::time_point at) = 0;
+    // How long after its due time every click is heard.
+    virtual std::chrono::nanoseconds delay() const { return {}; }
+    // A click may be asked for soon (Mute or Pause changed): have the sound ready for it.
+    virtual void wake() {}
 };
 
 // Our PlaySoundA: starts the click for a file and returns at once. The click sounds at the
-// stream sample of the time it was asked for, plus the output's constant latency.
+// stream sample heard at the time it was asked for, plus the output's constant delay.
 class ClickPlayer : public TimedPlayer {
   public:
     // Plays through `output`; the built-in click comes from `fallback`.
@@ -27,6 +32,8 @@ class ClickPlayer : public TimedPlayer {
 
     // SND_FILENAME | SND_ASYNC behaviour; SND_NODEFAULT (0x2) keeps a missing file silent.
     void PlaySoundA(const char* path, std::uint32_t flags, Clock::time_point at) override;
+    std::chrono::nanoseconds delay() const override;
+    void wake() override;
 
     const ClickMixer& mixer() const { return *m_mixer; }
     const ClickSource& source() const { return m_source; }

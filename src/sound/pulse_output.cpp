@@ -2,11 +2,14 @@
 
 #include "click_mixer.h"
 
-#include <pulse/error.h>
-#include <pulse/simple.h>
+#include <pulse/pulseaudio.h>
 
+#include <pthread.h>
+#include <sched.h>
+
+#include <algorithm>
 #include <chrono>
-#include <vector>
+#include <cstdio>
 
 namespace sound {
 
@@ -21,72 +24,244 @@ std::uint32_t bytesFor(int ms, int rate) {
     return static_cast<std::uint32_t>(rate / 1000 * ms * sizeof(std::int16_t));
 }
 
+// An audio thread that waits behind busy programs lets the server's buffer run dry. Ask
+// for real-time scheduling where we may have it; carry on quietly where we may not.
+void tryRealtime() {
+    sched_param param{};
+    param.sched_priority = 10;
+    pthread_setschedparam(pthread_self(), SCHED_FIFO | SCHED_RESET_ON_FORK, &param);
+}
+
+constexpr int TickMs = 50;
+
 } // namespace
 
 PulseOutput::~PulseOutput() {
-    if (!m_thread.joinable())
+    if (!m_loop)
         return;
-    {
-        std::lock_guard lock(m_state->mutex);
-        m_state->stop = true;
-    }
-    m_state->wake.notify_all();
-    // A write returns within a block unless the server hangs; then the thread is left to
-    // end with the process rather than keep the program from closing.
-    std::unique_lock lock(m_state->mutex);
-    if (m_state->wake.wait_for(lock, std::chrono::seconds(1),
-                               [this] { return m_state->done.load(); }))
-        m_thread.join();
-    else
-        m_thread.detach();
-}
-
-std::int64_t PulseOutput::latencyNs() const {
-    // The server's buffer, full; a block being rendered ahead of it; up to two blocks
-    // until the audio thread sees a request; a margin. Measured, the least a click's
-    // sample was still ahead of the writing came to 1 ms without the third block.
-    return std::int64_t{BufferMs + 3 * BlockMs + 10} * 1'000'000;
+    pa_threaded_mainloop_lock(m_loop);
+    drop();
+    if (m_timer)
+        pa_threaded_mainloop_get_api(m_loop)->time_free(m_timer);
+    pa_threaded_mainloop_unlock(m_loop);
+    pa_threaded_mainloop_stop(m_loop);
+    pa_threaded_mainloop_free(m_loop);
 }
 
 void PulseOutput::start(std::shared_ptr<ClickMixer> mixer) {
-    if (m_thread.joinable() || !mixer)
+    if (m_loop || !mixer)
         return;
-    m_thread = std::thread(&PulseOutput::run, m_state, std::move(mixer));
+    m_mixer = std::move(mixer);
+    m_loop = pa_threaded_mainloop_new();
+    if (!m_loop)
+        return;
+    pa_threaded_mainloop_lock(m_loop);
+    if (pa_threaded_mainloop_start(m_loop) == 0) {
+        pa_mainloop_api* api = pa_threaded_mainloop_get_api(m_loop);
+        timeval now{};
+        m_timer = api->time_new(api, pa_gettimeofday(&now), &PulseOutput::onTimer, this);
+        connect();
+    }
+    pa_threaded_mainloop_unlock(m_loop);
 }
 
-void PulseOutput::run(std::shared_ptr<State> state, std::shared_ptr<ClickMixer> mixer) {
-    const int rate = mixer->rate();
+void PulseOutput::wake() {
+    if (!m_loop || !m_corked.load())
+        return;
+    pa_threaded_mainloop_lock(m_loop);
+    if (m_corked.load())
+        cork(false);
+    pa_threaded_mainloop_unlock(m_loop);
+}
+
+void PulseOutput::deliver() {
+    if (!m_loop)
+        return;
+    pa_threaded_mainloop_lock(m_loop);
+    m_mixer->accept();
+    pa_threaded_mainloop_unlock(m_loop);
+}
+
+void PulseOutput::connect() {
+    m_context = pa_context_new(pa_threaded_mainloop_get_api(m_loop), "Metronome");
+    if (!m_context)
+        return;
+    pa_context_set_state_callback(m_context, &PulseOutput::onContextState, this);
+    if (pa_context_connect(m_context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
+        lost();
+}
+
+void PulseOutput::onContextState(pa_context* context, void* self) {
+    auto* out = static_cast<PulseOutput*>(self);
+    switch (pa_context_get_state(context)) {
+    case PA_CONTEXT_READY:
+        out->openStream();
+        break;
+    case PA_CONTEXT_FAILED:
+    case PA_CONTEXT_TERMINATED:
+        out->lost();
+        break;
+    default:
+        break;
+    }
+}
+
+void PulseOutput::openStream() {
+    const int rate = m_mixer->rate();
     const pa_sample_spec spec{PA_SAMPLE_S16LE, static_cast<std::uint32_t>(rate), 1};
+    m_stream = pa_stream_new(m_context, "click", &spec, nullptr);
+    if (!m_stream)
+        return;
+    pa_stream_set_state_callback(m_stream, &PulseOutput::onStreamState, this);
+    pa_stream_set_write_callback(m_stream, &PulseOutput::onWrite, this);
     pa_buffer_attr attr{};
     attr.maxlength = static_cast<std::uint32_t>(-1);
-    attr.tlength = bytesFor(BufferMs, rate);
-    attr.prebuf = static_cast<std::uint32_t>(-1);
+    attr.tlength = bytesFor(TargetMs, rate);
+    // Playing from the first sample and on through an underrun keeps the stream's samples
+    // on one timeline with the clock: what comes too late is lost, nothing shifts.
+    attr.prebuf = 0;
     attr.minreq = bytesFor(BlockMs, rate);
     attr.fragsize = static_cast<std::uint32_t>(-1);
-    std::vector<std::int16_t> block(static_cast<std::size_t>(rate / 1000 * BlockMs));
-
-    while (!state->stop) {
-        int error = 0;
-        pa_simple* stream = pa_simple_new(nullptr, "Metronome", PA_STREAM_PLAYBACK, nullptr,
-                                          "click", &spec, nullptr, &attr, &error);
-        if (stream) {
-            mixer->restart();
-            while (!state->stop) {
-                mixer->render(block.data(), block.size(), monotonicNs());
-                // Blocks until the server has room: this paces the loop.
-                if (pa_simple_write(stream, block.data(), block.size() * sizeof(std::int16_t),
-                                    &error) < 0)
-                    break;
-            }
-            pa_simple_free(stream);
-        }
-        std::unique_lock lock(state->mutex);
-        state->wake.wait_for(lock, std::chrono::milliseconds(RetryMs),
-                             [&] { return state->stop.load(); });
+    m_mixer->restart();
+    m_timingAsked = false;
+    m_corked = false;
+    m_openedNs = monotonicNs();
+    if (pa_stream_connect_playback(m_stream, nullptr, &attr, PA_STREAM_ADJUST_LATENCY, nullptr,
+                                   nullptr) < 0) {
+        pa_stream_unref(m_stream);
+        m_stream = nullptr;
     }
-    std::lock_guard lock(state->mutex);
-    state->done = true;
-    state->wake.notify_all();
+}
+
+void PulseOutput::onStreamState(pa_stream* stream, void* self) {
+    auto* out = static_cast<PulseOutput*>(self);
+    switch (pa_stream_get_state(stream)) {
+    case PA_STREAM_READY:
+        if (out->m_saidMissing)
+            std::fprintf(stderr, "metronome: sound server found; the click sounds again\n");
+        out->m_saidMissing = false;
+        break;
+    case PA_STREAM_FAILED:
+        // The server is still there, the stream is not: the timer opens a new one.
+        pa_stream_set_state_callback(stream, nullptr, nullptr);
+        pa_stream_set_write_callback(stream, nullptr, nullptr);
+        pa_stream_unref(stream);
+        out->m_stream = nullptr;
+        break;
+    default:
+        break;
+    }
+}
+
+void PulseOutput::onWrite(pa_stream* stream, std::size_t bytes, void* self) {
+    auto* out = static_cast<PulseOutput*>(self);
+    if (!out->m_realtimeTried) {
+        out->m_realtimeTried = true;
+        tryRealtime();
+    }
+    // Until there is a mapping, every block asks where playback is.
+    if (!out->m_mixer->mapped())
+        out->askTiming();
+    void* data = nullptr;
+    if (pa_stream_begin_write(stream, &data, &bytes) < 0 || !data)
+        return;
+    const std::size_t frames = bytes / sizeof(std::int16_t);
+    out->m_mixer->render(static_cast<std::int16_t*>(data), frames);
+    pa_stream_write(stream, data, frames * sizeof(std::int16_t), nullptr, 0, PA_SEEK_RELATIVE);
+}
+
+void PulseOutput::askTiming() {
+    if (m_timingAsked || !m_stream || m_corked || pa_stream_get_state(m_stream) != PA_STREAM_READY)
+        return;
+    if (pa_operation* op = pa_stream_update_timing_info(m_stream, &PulseOutput::onTiming, this)) {
+        m_timingAsked = true;
+        pa_operation_unref(op);
+    }
+}
+
+void PulseOutput::onTiming(pa_stream* stream, int success, void* self) {
+    auto* out = static_cast<PulseOutput*>(self);
+    out->m_timingAsked = false;
+    const pa_timing_info* info = pa_stream_get_timing_info(stream);
+    if (!success || !info || info->read_index_corrupt || !info->playing || out->m_corked)
+        return;
+    // The server's answer holds for the moment it was given (its timestamp, on the same
+    // wall clock as ours): the sample at the read index is heard a sink latency later.
+    timeval now{};
+    pa_gettimeofday(&now);
+    const auto age = static_cast<std::int64_t>(pa_timeval_diff(&now, &info->timestamp)) * 1000;
+    const std::int64_t at = monotonicNs() - age;
+    const double readSeconds = static_cast<double>(info->read_index) / sizeof(std::int16_t) /
+                               out->m_mixer->rate();
+    const auto streamNs = static_cast<std::int64_t>(readSeconds * 1e9) -
+                          static_cast<std::int64_t>(info->sink_usec) * 1000;
+    out->m_mixer->timing(at, streamNs);
+}
+
+void PulseOutput::cork(bool corked) {
+    if (!m_stream || pa_stream_get_state(m_stream) != PA_STREAM_READY)
+        return;
+    if (pa_operation* op = pa_stream_cork(m_stream, corked ? 1 : 0, nullptr, nullptr))
+        pa_operation_unref(op);
+    m_corked = corked;
+    // Corked, the stream's timeline stood still while the clock went on.
+    m_mixer->resync();
+}
+
+void PulseOutput::drop() {
+    if (m_stream) {
+        pa_stream_set_state_callback(m_stream, nullptr, nullptr);
+        pa_stream_set_write_callback(m_stream, nullptr, nullptr);
+        pa_stream_disconnect(m_stream);
+        pa_stream_unref(m_stream);
+        m_stream = nullptr;
+    }
+    if (m_context) {
+        pa_context_set_state_callback(m_context, nullptr, nullptr);
+        pa_context_disconnect(m_context);
+        pa_context_unref(m_context);
+        m_context = nullptr;
+    }
+    m_corked = false;
+}
+
+void PulseOutput::lost() {
+    if (!m_saidMissing)
+        std::fprintf(stderr, "metronome: no sound server; the beat flashes silently and the "
+                             "click starts when one appears\n");
+    m_saidMissing = true;
+    drop();
+}
+
+void PulseOutput::onTimer(pa_mainloop_api* api, pa_time_event* event, const timeval*,
+                          void* self) {
+    auto* out = static_cast<PulseOutput*>(self);
+    out->tick();
+    timeval next{};
+    pa_timeval_add(pa_gettimeofday(&next), pa_usec_t{TickMs} * PA_USEC_PER_MSEC);
+    api->time_restart(event, &next);
+}
+
+void PulseOutput::tick() {
+    ++m_ticks;
+    if (m_ticks % (TimingMs / TickMs) == 0)
+        askTiming();
+    if (m_ticks % (RetryMs / TickMs) != 0)
+        return;
+    if (!m_context) {
+        connect();
+        return;
+    }
+    if (pa_context_get_state(m_context) != PA_CONTEXT_READY)
+        return;
+    if (!m_stream) {
+        openStream();
+        return;
+    }
+    const std::int64_t last = std::max(m_mixer->lastRequestNs(), m_openedNs);
+    const bool idle = monotonicNs() - last > std::int64_t{IdleMs} * 1'000'000;
+    if (!m_corked && idle && !m_mixer->busy())
+        cork(true);
 }
 
 } // namespace sound

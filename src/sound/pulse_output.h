@@ -3,42 +3,73 @@
 #include "audio_output.h"
 
 #include <atomic>
-#include <condition_variable>
+#include <cstdint>
 #include <memory>
-#include <mutex>
-#include <thread>
+
+struct pa_context;
+struct pa_mainloop_api;
+struct pa_stream;
+struct pa_threaded_mainloop;
+struct pa_time_event;
+struct timeval;
 
 namespace sound {
 
-// The stream to the PulseAudio server (PipeWire's too), written from a thread of its own
-// in small blocks. A server that is missing or goes away is tried again every few seconds,
-// quietly; the clicks come back with it.
+// The stream to the PulseAudio server (PipeWire's too), on libpulse's own thread. It keeps
+// the server's buffer short, fills it when the server asks, and asks the server often where
+// playback is, so that the mixer knows when each sample is heard. A server that is missing
+// or goes away is tried again every second. After a few seconds without clicks the stream
+// is corked so that the device can rest.
 class PulseOutput : public AudioOutput {
   public:
-    // The server's buffer and the block written at a time: together they bound the
-    // latency of a click. With 40 ms the null sink underran now and then, moving clicks.
-    static constexpr int BufferMs = 80;
+    // The latency asked of the server (its buffer and the device's), and the block it asks
+    // for at a time; larger blocks cost less CPU and do not add to the latency, as clicks
+    // are placed the moment they are asked for.
+    static constexpr int TargetMs = 15;
     static constexpr int BlockMs = 10;
-    static constexpr int RetryMs = 3000;
+    // From due time to heard: the latency, and what the GUI thread may be late.
+    static constexpr int DelayMs = 28;
+    // How often the server is asked where playback is, once the mapping stands.
+    static constexpr int TimingMs = 100;
+    static constexpr int RetryMs = 1000;
+    static constexpr int IdleMs = 5000;
 
     PulseOutput() = default;
     ~PulseOutput() override;
 
     void start(std::shared_ptr<ClickMixer> mixer) override;
-    std::int64_t latencyNs() const override;
+    std::int64_t delayNs() const override { return std::int64_t{DelayMs} * 1'000'000; }
+    void wake() override;
+    void deliver() override;
 
   private:
-    // Shared with the thread, so that a thread stuck in a hung server can be left behind.
-    struct State {
-        std::atomic<bool> stop{false};
-        std::atomic<bool> done{false};
-        std::mutex mutex;
-        std::condition_variable wake;
-    };
-    static void run(std::shared_ptr<State> state, std::shared_ptr<ClickMixer> mixer);
+    static void onContextState(pa_context* context, void* self);
+    static void onStreamState(pa_stream* stream, void* self);
+    static void onWrite(pa_stream* stream, std::size_t bytes, void* self);
+    static void onTiming(pa_stream* stream, int success, void* self);
+    static void onTimer(pa_mainloop_api* api, pa_time_event* event, const timeval* tv,
+                        void* self);
 
-    std::shared_ptr<State> m_state = std::make_shared<State>();
-    std::thread m_thread;
+    void connect();
+    void openStream();
+    void drop();
+    void lost();
+    void tick();
+    void askTiming();
+    void cork(bool cork);
+
+    std::shared_ptr<ClickMixer> m_mixer;
+    pa_threaded_mainloop* m_loop = nullptr;
+    // Mainloop thread only, or with the mainloop locked.
+    pa_context* m_context = nullptr;
+    pa_stream* m_stream = nullptr;
+    pa_time_event* m_timer = nullptr;
+    int m_ticks = 0;
+    bool m_realtimeTried = false;
+    bool m_saidMissing = false;
+    bool m_timingAsked = false;
+    std::int64_t m_openedNs = 0;
+    std::atomic<bool> m_corked{false};
 };
 
 } // namespace sound

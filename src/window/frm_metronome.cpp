@@ -15,7 +15,7 @@
 namespace window {
 
 FrmMetronome::FrmMetronome(const ScreenMetrics& screen, sound::TimedPlayer& sound, QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), m_screen(screen),
+    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), m_screen(screen), m_sound(sound),
       m_round(m_gdi, screen, &RoundWindow::showErrorBox), m_beatSound(sound, m_tmrBPM) {
     setObjectName("frmMetronome");
     setWindowTitle(QString::fromUtf8(design::WindowCaption.data(), design::WindowCaption.size()));
@@ -188,11 +188,16 @@ void FrmMetronome::wireEvents() {
     connect(m_hsbBPM, &QScrollBar::valueChanged, this,
             [this] { ErrorDispatch::run("hsbBPM_Change", [this] { m_tempo->hsbBPM_Change(); }); });
     connect(&m_tmrBPM, &FormTimer::tick, this, [this] {
+        m_flashHold.holdUntil(m_tmrBPM.currentDue().value_or(FormTimer::Clock::now()) +
+                             m_sound.delay() - FlashLead);
         ErrorDispatch::run("tmrBPM_Timer", [this] { m_beatTimer->tmrBPM_Timer(); });
     });
     connect(&m_tmr2, &FormTimer::tick, this, [this] {
         ErrorDispatch::run("tmr2_Timer", [this] { m_speedPractice->tmr2_Timer(); });
     });
+    // The click after Mute or Pause is unticked must find the sound awake.
+    connect(m_chkMute, &QCheckBox::toggled, this, [this] { m_sound.wake(); });
+    connect(m_chkSound, &QCheckBox::toggled, this, [this] { m_sound.wake(); });
     connect(m_chkSpeed, &QCheckBox::clicked, this, [this] {
         ErrorDispatch::run("chkSpeed_Click", [this] { m_speedPractice->chkSpeed_Click(); });
     });

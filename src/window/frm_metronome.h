@@ -4,6 +4,7 @@
 #include "beat/controls.h"
 #include "beat/speed_practice.h"
 #include "beat/tempo.h"
+#include "flash_hold.h"
 #include "form_timer.h"
 #include "gdi.h"
 #include "qt_controls.h"
@@ -64,6 +65,10 @@ class FrmMetronome : public QWidget, private RoundTarget {
     void cmdExit_Click();
     void Command1_Click();
 
+    // How much sooner than its click a beat's flash is painted: the flash takes about that
+    // long to reach the screen, and shows a hair before the click rather than after it.
+    static constexpr std::chrono::milliseconds FlashLead{5};
+
     // The credits box's texts.
     static constexpr const char* CreditsTitle = "Credits";
     static QString creditsText();
@@ -99,6 +104,8 @@ class FrmMetronome : public QWidget, private RoundTarget {
     QRect pixelRect(int left, int top, int width, int height) const;
 
     const ScreenMetrics& m_screen;
+    sound::TimedPlayer& m_sound;
+    FlashHold m_flashHold{*this};
     bool m_loaded = false;
     gdi::Gdi m_gdi;
     RoundWindow m_round;

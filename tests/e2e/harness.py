@@ -125,7 +125,7 @@ class PrivatePulse:
         # Keep the null sink awake, as scripts/services.sh does.
         self.keeper = subprocess.Popen(
             ["pacat", "--raw", "--rate=48000", "--channels=1", "--format=s16le",
-             "--latency-msec=5", "-d", "metronome", "/dev/zero"], env=self.env,
+             "--latency-msec=30", "-d", "metronome", "/dev/zero"], env=self.env,
             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         time.sleep(0.3)
         subprocess.run(["pacat", "--raw", "--rate=48000", "--channels=1", "--format=s16le",

@@ -20,10 +20,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (!(s >= -1.0f && s <= 1.0f))
             __builtin_trap();
     sound::ClickMixer mixer(rate, 0);
-    mixer.request(click, 0);
-    mixer.request(click, 1'000'000);
+    mixer.request(click, 60'000'000);
+    mixer.request(click, 61'000'000);
     std::vector<std::int16_t> out(1024);
-    for (int i = 0; i < 4; ++i)
-        mixer.render(out.data(), out.size(), i * 20'000'000LL);
+    for (int i = 0; i < 8; ++i) {
+        mixer.timing(i * 20'000'000LL, i * 20'000'000LL);
+        mixer.render(out.data(), out.size());
+    }
     return 0;
 }
