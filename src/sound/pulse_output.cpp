@@ -125,7 +125,7 @@ void PulseOutput::openStream() {
     m_mixer->restart();
     m_timingAsked = false;
     m_corked = false;
-    m_openedNs = monotonicNs();
+    m_activeSinceNs = monotonicNs();
     if (pa_stream_connect_playback(m_stream, nullptr, &attr, PA_STREAM_ADJUST_LATENCY, nullptr,
                                    nullptr) < 0) {
         pa_stream_unref(m_stream);
@@ -206,6 +206,9 @@ void PulseOutput::cork(bool corked) {
     m_corked = corked;
     // Corked, the stream's timeline stood still while the clock went on.
     m_mixer->resync();
+    // Woken, it gets the same few seconds as a new stream before it may rest again.
+    if (!corked)
+        m_activeSinceNs = monotonicNs();
 }
 
 void PulseOutput::drop() {
@@ -258,7 +261,7 @@ void PulseOutput::tick() {
         openStream();
         return;
     }
-    const std::int64_t last = std::max(m_mixer->lastRequestNs(), m_openedNs);
+    const std::int64_t last = std::max(m_mixer->lastRequestNs(), m_activeSinceNs);
     const bool idle = monotonicNs() - last > std::int64_t{IdleMs} * 1'000'000;
     if (!m_corked && idle && !m_mixer->busy())
         cork(true);

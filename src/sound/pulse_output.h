@@ -68,7 +68,7 @@ class PulseOutput : public AudioOutput {
     bool m_realtimeTried = false;
     bool m_saidMissing = false;
     bool m_timingAsked = false;
-    std::int64_t m_openedNs = 0;
+    std::int64_t m_activeSinceNs = 0; // opened or woken
     std::atomic<bool> m_corked{false};
 };
 
