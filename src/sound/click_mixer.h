@@ -22,8 +22,8 @@ namespace sound {
 class ClickMixer {
   public:
     // Readings kept, how many make a mapping, and how far it may be off before it moves.
-    static constexpr std::size_t Readings = 15;
-    static constexpr std::size_t MinReadings = 3;
+    static constexpr std::size_t Readings = 31;
+    static constexpr std::size_t MinReadings = 5;
     static constexpr std::int64_t ToleranceNs = 1'000'000;
 
     ClickMixer(int rate, std::int64_t delayNs);

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 
 namespace sound {
 
@@ -95,7 +96,19 @@ void PulseOutput::onContextState(pa_context* context, void* self) {
     auto* out = static_cast<PulseOutput*>(self);
     switch (pa_context_get_state(context)) {
     case PA_CONTEXT_READY:
-        out->openStream();
+        // PipeWire's PulseAudio server keeps three blocks in its buffer whatever latency is
+        // asked for, so it gets small ones; PulseAudio itself does better with larger ones.
+        if (pa_operation* op = pa_context_get_server_info(
+                context,
+                [](pa_context*, const pa_server_info* info, void* self) {
+                    auto* out = static_cast<PulseOutput*>(self);
+                    const bool pipewire = info && info->server_name &&
+                                          std::strstr(info->server_name, "PipeWire");
+                    out->m_blockMs = pipewire ? SmallBlockMs : BlockMs;
+                    out->openStream();
+                },
+                out))
+            pa_operation_unref(op);
         break;
     case PA_CONTEXT_FAILED:
     case PA_CONTEXT_TERMINATED:
@@ -120,7 +133,7 @@ void PulseOutput::openStream() {
     // Playing from the first sample and on through an underrun keeps the stream's samples
     // on one timeline with the clock: what comes too late is lost, nothing shifts.
     attr.prebuf = 0;
-    attr.minreq = bytesFor(BlockMs, rate);
+    attr.minreq = bytesFor(m_blockMs, rate);
     attr.fragsize = static_cast<std::uint32_t>(-1);
     m_mixer->restart();
     m_timingAsked = false;
@@ -136,11 +149,12 @@ void PulseOutput::openStream() {
 void PulseOutput::onStreamState(pa_stream* stream, void* self) {
     auto* out = static_cast<PulseOutput*>(self);
     switch (pa_stream_get_state(stream)) {
-    case PA_STREAM_READY:
+    case PA_STREAM_READY: {
         if (out->m_saidMissing)
             std::fprintf(stderr, "metronome: sound server found; the click sounds again\n");
         out->m_saidMissing = false;
         break;
+    }
     case PA_STREAM_FAILED:
         // The server is still there, the stream is not: the timer opens a new one.
         pa_stream_set_state_callback(stream, nullptr, nullptr);

@@ -25,8 +25,9 @@ class PulseOutput : public AudioOutput {
     // The latency asked of the server (its buffer and the device's), and the block it asks
     // for at a time; larger blocks cost less CPU and do not add to the latency, as clicks
     // are placed the moment they are asked for.
-    static constexpr int TargetMs = 15;
+    static constexpr int TargetMs = 12;
     static constexpr int BlockMs = 10;
+    static constexpr int SmallBlockMs = 4; // see PA_CONTEXT_READY
     // From due time to heard: the latency, and what the GUI thread may be late.
     static constexpr int DelayMs = 28;
     // How often the server is asked where playback is, once the mapping stands.
@@ -65,6 +66,7 @@ class PulseOutput : public AudioOutput {
     pa_stream* m_stream = nullptr;
     pa_time_event* m_timer = nullptr;
     int m_ticks = 0;
+    int m_blockMs = BlockMs;
     bool m_realtimeTried = false;
     bool m_saidMissing = false;
     bool m_timingAsked = false;
