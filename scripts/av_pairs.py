@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Pairs the flashes and clicks that bench/av_probe saw, and sums them up.
 
-Usage: av_pairs.py [--skip SECONDS] < PROBE_OUTPUT. Prints one line of figures.
+Usage: av_pairs.py [--skip SECONDS] < PROBE_OUTPUT. Prints one line of figures; with
+--pips instead, the probe's recording against its own pips.
 
 The latency is learnt from the flashes before the first key press, when the program runs
 at its starting 100 BPM: a beat is 600 ms there, so any click within 300 ms of a flash can
@@ -20,11 +21,12 @@ def beat_interval_ms(tempo):
 
 
 def parse(lines):
-    run = {"flashes": [], "clicks": [], "keys": [], "pips": [], "info": {}}
+    run = {"flashes": [], "errors": {}, "clicks": [], "keys": [], "pips": [], "info": {}}
     for line in lines:
         f = line.strip().split(",")
         if f[0] == "flash" and tuple(int(v) for v in f[2:5]) in (GREEN, RED):
             run["flashes"].append(float(f[1]))
+            run["errors"][float(f[1])] = float(f[5])
         elif f[0] == "click":
             run["clicks"].append(float(f[1]))
         elif f[0] == "pip":
@@ -56,7 +58,7 @@ def pair(flashes, clicks, latency):
     """Each flash's click, or None; and the clicks that no flash took."""
     taken, pairs = set(), []
     for i, f in enumerate(flashes):
-        gaps = [b - a for a, b in zip(flashes[max(0, i - 1):i + 1], flashes[i:i + 2])]
+        gaps = [flashes[j + 1] - flashes[j] for j in (i - 1, i) if 0 <= j < len(flashes) - 1]
         half = min(gaps) / 2 if gaps else 0.15
         best = None
         for j, c in enumerate(clicks):
@@ -95,7 +97,7 @@ def summarize(run, skip=1.0):
     first_key = run["keys"][0][0] if run["keys"] else float("inf")
     latency = learn_latency(settled, clicks, first_key)
     result = {"flashes": len(flashes), "latency": latency, "pairs": [], "stray_clicks": [],
-              "changes": []}
+              "changes": [], "errors": run["errors"]}
     if latency is None or not flashes:
         return result
     pairs, spare = pair(flashes, clicks, latency)
@@ -124,14 +126,28 @@ def figures(result, info):
                   f"change_to_click_max_ms={max(heard):.1f}"]
     if changes:
         parts.append(f"change_to_flash_median_ms={percentile([f for f, _ in changes], 50):.1f}")
-    parts += [f"probe_worst_gap_ms={float(info.get('worst_poll_gap_ms', 'nan')):.2f}",
+    errors = [result["errors"][f] for f, _ in result["pairs"]]
+    parts += [f"flash_error_max_ms={max(errors, default=float('nan')):.2f}",
               f"monitor_gain_ms_per_s={float(info.get('monitor_gain_ms_per_s', 'nan')):.2f}"]
     return " ".join(parts)
 
 
+def calibration(run):
+    """The recorded pips against the times their playback stream's timing gave them."""
+    d = [(c - p) * 1000 for p in run["pips"] for c in run["clicks"] if abs(c - p) < 0.1]
+    parts = [f"pips={len(run['pips'])}", f"recorded={len(d)}"]
+    if d:
+        parts += [f"recorded_minus_playback_timing_ms={percentile(d, 50):.2f}",
+                  f"min={min(d):.2f}", f"max={max(d):.2f}"]
+    return " ".join(parts)
+
+
 def main():
-    skip = float(sys.argv[2]) if len(sys.argv) > 2 and sys.argv[1] == "--skip" else 1.0
     run = parse(sys.stdin)
+    if sys.argv[1:2] == ["--pips"]:
+        print(calibration(run))
+        return
+    skip = float(sys.argv[2]) if sys.argv[1:2] == ["--skip"] else 1.0
     print(figures(summarize(run, skip), run["info"]))
 
 
