@@ -7,10 +7,13 @@
 //   info,NAME=VALUE        figures about the measurement itself
 //
 // Usage: av_probe [--seconds S] [--key T:NAME]... [--title TITLE] [--source NAME] [--x X --y Y]
+//                 [--fragment-ms MS]
 //        av_probe --pips N [--sink NAME] [--source NAME]
 // The first form waits for the window, then watches it for S seconds and presses each key
 // T seconds after the window appeared. The second plays N pips of its own and records them,
-// to check the recording's clock against a playback stream's.
+// to check the recording's clock against a playback stream's. The recording asks for
+// fragments of MS (default 2); on PipeWire that request also sets the graph's quantum
+// unless the program asks for less.
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -81,7 +84,7 @@ struct Arrival {
 // the arrivals around an onset is immune to it.
 class Recorder {
   public:
-    bool start(pa_context* ctx, const char* source) {
+    bool start(pa_context* ctx, const char* source, double fragmentMs) {
         const pa_sample_spec spec{PA_SAMPLE_S16LE, kRate, 1};
         m_stream = pa_stream_new(ctx, "av_probe monitor", &spec, nullptr);
         if (!m_stream)
@@ -91,7 +94,7 @@ class Recorder {
             m_stream, [](pa_stream*, void* r) { static_cast<Recorder*>(r)->m_overflows++; }, this);
         pa_buffer_attr attr{};
         attr.maxlength = static_cast<std::uint32_t>(-1);
-        attr.fragsize = kRate * 2 / 1000 * 2; // 2 ms
+        attr.fragsize = static_cast<std::uint32_t>(kRate * fragmentMs / 1000) * 2;
         const auto flags = static_cast<pa_stream_flags_t>(
             PA_STREAM_ADJUST_LATENCY | PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_INTERPOLATE_TIMING);
         return pa_stream_connect_record(m_stream, source, &attr, flags) == 0;
@@ -344,6 +347,7 @@ struct Options {
     std::string sink = "metronome";
     int x = 212, y = 300;
     int pips = 0;
+    double fragmentMs = 2;
 };
 
 Options parse(int argc, char** argv) {
@@ -364,6 +368,8 @@ Options parse(int argc, char** argv) {
             o.x = std::stoi(v);
         else if (a == "--y")
             o.y = std::stoi(v);
+        else if (a == "--fragment-ms")
+            o.fragmentMs = std::stod(v);
         else if (a == "--pips")
             o.pips = std::stoi(v);
         else {
@@ -483,7 +489,7 @@ int main(int argc, char** argv) {
     }
     Recorder rec;
     Pipper pipper;
-    bool ok = rec.start(ctx, o.source.c_str());
+    bool ok = rec.start(ctx, o.source.c_str(), o.fragmentMs);
     if (ok && o.pips > 0)
         ok = pipper.start(ctx, o.sink.c_str(), o.pips);
     pa_threaded_mainloop_unlock(ml);

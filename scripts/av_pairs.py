@@ -100,9 +100,11 @@ def summarize(run, skip=1.0):
               "changes": [], "errors": run["errors"]}
     if latency is None or not flashes:
         return result
-    pairs, spare = pair(flashes, clicks, latency)
+    # Pair from the end of start-up on, so that a key pressed before the measured part
+    # still finds the first beat of its new grid; count only the measured part.
+    pairs, spare = pair(settled, clicks, latency)
     lo, hi = flashes[0] + latency - 0.075, flashes[-1] + latency + 0.075
-    result["pairs"] = pairs
+    result["pairs"] = [(f, c) for f, c in pairs if f >= flashes[0]]
     result["stray_clicks"] = [c for c in spare if lo <= c <= hi]
     result["changes"] = tempo_changes(run, pairs)
     return result
