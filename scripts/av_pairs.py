@@ -8,7 +8,9 @@ The latency is learnt from the flashes before the first key press, when the prog
 at its starting 100 BPM: a beat is 600 ms there, so any click within 300 ms of a flash can
 only be that flash's. After that each flash takes the click nearest to the flash plus that
 latency, within half a beat either side; so at 400 BPM a click 140 ms late is still its own
-flash's and not a few milliseconds early for the next one.
+flash's and not a few milliseconds early for the next one. The expected latency then
+follows the median of the last five pairs, so that a drifting lag is followed as long as
+it moves by less than half a beat at a time.
 """
 import sys
 
@@ -55,18 +57,21 @@ def learn_latency(flashes, clicks, until):
 
 
 def pair(flashes, clicks, latency):
-    """Each flash's click, or None; and the clicks that no flash took."""
-    taken, pairs = set(), []
+    """Each flash's click, or None; and the clicks that no flash took. The expected
+    latency follows the recent pairs, so a slow drift of it is followed too."""
+    taken, pairs, recent = set(), [], [latency]
     for i, f in enumerate(flashes):
         gaps = [flashes[j + 1] - flashes[j] for j in (i - 1, i) if 0 <= j < len(flashes) - 1]
         half = min(gaps) / 2 if gaps else 0.15
+        expected = percentile(recent[-5:], 50)
         best = None
         for j, c in enumerate(clicks):
-            if j not in taken and abs(c - f - latency) < half:
-                if best is None or abs(c - f - latency) < abs(clicks[best] - f - latency):
+            if j not in taken and abs(c - f - expected) < half:
+                if best is None or abs(c - f - expected) < abs(clicks[best] - f - expected):
                     best = j
         if best is not None:
             taken.add(best)
+            recent.append(clicks[best] - f)
         pairs.append((f, None if best is None else clicks[best]))
     return pairs, [c for j, c in enumerate(clicks) if j not in taken]
 
