@@ -1,6 +1,6 @@
 # Sourced by scripts/test and the benchmarks: starts a private X server and a PulseAudio
-# server with a null sink called "metronome", exports DISPLAY and PULSE_SERVER, and stops
-# both on exit.
+# server (or PipeWire) with a null sink called "metronome", exports DISPLAY and
+# PULSE_SERVER, and stops them all on exit.
 
 services_dir=$(mktemp -d /tmp/metronome-services.XXXXXX)
 chmod 700 "$services_dir"
@@ -52,7 +52,42 @@ start_pulse() {
         --latency-msec=80 -d metronome
 }
 
+# PipeWire with its PulseAudio server instead, on a session bus of its own, with the same
+# null sink as the default. Nothing keeps the sink awake here: the graph runs while any
+# stream is linked to it, at the quantum the streams ask for.
+start_pipewire() {
+    export XDG_RUNTIME_DIR="$services_dir/runtime"
+    mkdir -p "$XDG_RUNTIME_DIR"
+    chmod 700 "$XDG_RUNTIME_DIR"
+    local bus
+    bus=$(dbus-daemon --session --fork --nosyslog --print-address=1 --print-pid=1)
+    export DBUS_SESSION_BUS_ADDRESS=${bus%%$'\n'*}
+    dbus_pid=${bus##*$'\n'}
+    export PULSE_SERVER="unix:$XDG_RUNTIME_DIR/pulse/native"
+    pipewire >"$services_dir/pipewire.log" 2>&1 &
+    pipewire_pid=$!
+    wireplumber >"$services_dir/wireplumber.log" 2>&1 &
+    wireplumber_pid=$!
+    pipewire-pulse >"$services_dir/pipewire-pulse.log" 2>&1 &
+    pipewire_pulse_pid=$!
+    for _ in $(seq 50); do
+        pactl info >/dev/null 2>&1 && break
+        sleep 0.1
+    done
+    pactl load-module module-null-sink sink_name=metronome rate=48000 channels=1 \
+        channel_map=mono >/dev/null
+    for _ in $(seq 50); do
+        pactl list short sinks | grep -q metronome && break
+        sleep 0.1
+    done
+    pactl set-default-sink metronome
+}
+
 stop_services() {
+    local p
+    for p in "${pipewire_pulse_pid:-}" "${wireplumber_pid:-}" "${pipewire_pid:-}" "${dbus_pid:-}"; do
+        [[ -n $p ]] && kill "$p" 2>/dev/null || true
+    done
     [[ -n "${keeper_pid:-}" ]] && kill "$keeper_pid" 2>/dev/null || true
     pactl exit >/dev/null 2>&1 || pkill -u "$(id -u)" -f "pulseaudio.*$services_dir" 2>/dev/null || true
     [[ -n "${xvfb_pid:-}" ]] && kill "$xvfb_pid" 2>/dev/null || true
