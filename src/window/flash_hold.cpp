@@ -3,6 +3,8 @@
 #include <QCoreApplication>
 #include <QEvent>
 
+#include <thread>
+
 namespace window {
 
 FlashHold::FlashHold(QWidget& window) : m_window(window) {
@@ -14,7 +16,9 @@ FlashHold::FlashHold(QWidget& window) : m_window(window) {
 
 void FlashHold::holdUntil(Clock::time_point until) {
     using namespace std::chrono;
-    const auto wait = round<milliseconds>(until - Clock::now());
+    // The timer counts whole milliseconds; the last fraction is slept in release().
+    const auto wait = floor<milliseconds>(until - Clock::now());
+    m_until = until;
     if (wait <= milliseconds(0)) {
         release();
         return;
@@ -35,6 +39,7 @@ void FlashHold::release() {
     m_timer.stop();
     if (!m_held)
         return;
+    std::this_thread::sleep_until(m_until);
     m_held = false;
     // Paint now, not on the next pass of the event loop: this is the moment of the beat.
     QEvent request(QEvent::UpdateRequest);

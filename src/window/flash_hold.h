@@ -32,6 +32,7 @@ class FlashHold : public QObject {
     QWidget& m_window;
     QTimer m_timer;
     bool m_held = false; // a repaint was asked for while holding
+    Clock::time_point m_until{};
 };
 
 } // namespace window
