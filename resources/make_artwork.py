@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Makes the program's artwork: the window icon, the title banner and the built-in click.
+"""Makes the program's artwork: the window and menu icons, the title banner at 1x and 2x
+and the built-in click.
 
 Run from anywhere: python3 resources/make_artwork.py. Needs ImageMagick's `convert` and the
 Liberation fonts for the banner's lettering; everything else is drawn here.
@@ -9,6 +10,7 @@ import random
 import struct
 import subprocess
 import wave
+import zlib
 from pathlib import Path
 
 HERE = Path(__file__).resolve().parent
@@ -64,18 +66,19 @@ TEXT = (0, 170, 0)        # green lettering
 SHADOW = (0, 70, 0)       # its darker drop shadow
 
 
-def render_layer(offset, color):
+def render_layer(offset, scale):
     """Coverage (0..255) of the title drawn at `offset`, rendered by ImageMagick."""
-    cmd = ["convert", "-size", f"{BANNER_W}x{BANNER_H}", "xc:black",
-           "-font", "Liberation-Sans-Bold", "-pointsize", "50", "-fill", "white",
-           "-gravity", "center", "-annotate", f"+{offset[0]}+{offset[1]}", "Metronome",
-           "-depth", "8", "gray:-"]
+    cmd = ["convert", "-size", f"{BANNER_W * scale}x{BANNER_H * scale}", "xc:black",
+           "-font", "Liberation-Sans-Bold", "-pointsize", str(50 * scale), "-fill", "white",
+           "-gravity", "center", "-annotate", f"+{offset[0] * scale}+{offset[1] * scale}",
+           "Metronome", "-depth", "8", "gray:-"]
     return subprocess.run(cmd, check=True, capture_output=True).stdout
 
 
-def make_banner():
-    shadow = render_layer((1, 3), SHADOW)
-    text = render_layer((-2, 0), TEXT)
+def make_banner(scale, name):
+    """The banner drawn at `scale` times its size: banner@2x is lettered at 2x, not enlarged."""
+    shadow = render_layer((1, 3), scale)
+    text = render_layer((-2, 0), scale)
     # Palette: mixtures of text and shadow colours with full coverage, plus a ramp of
     # each over nothing; index 255 is transparent.
     steps = 16
@@ -93,62 +96,118 @@ def make_banner():
             continue
         mix = t / 255 if t >= 96 else 0.0
         indices.append(round(mix * (steps - 1)))
-    write_gif(HERE / "banner.gif", BANNER_W, BANNER_H, palette, indices, 255)
+    write_gif(HERE / name, BANNER_W * scale, BANNER_H * scale, palette, indices, 255)
 
 
 # --- The icon ------------------------------------------------------------------------------
+# One drawing on a 48-unit grid: rasterised for the window icon and the menu's sizes, and
+# written out as the scalable SVG, so that every size shows the same metronome.
+
+APP_ID = "org.velkaro.Metronome"
+ICON_SIZES = (16, 32, 48, 64, 128, 256)
+WOOD, WOOD_EDGE = (120, 70, 20), (80, 45, 10)
+ROD, WEIGHT, FACE = (230, 230, 230), (200, 160, 0), (255, 255, 192)
+
+
+def icon_shapes():
+    """Convex polygons in painting order, each with its colour."""
+    def trapezoid(top, bottom, half_top, half_bottom):
+        return [(24 - half_top, top), (24 + half_top, top),
+                (24 + half_bottom, bottom), (24 - half_bottom, bottom)]
+    lean = math.radians(18)
+    ux, uy = math.sin(lean), -math.cos(lean)  # up the rod
+    nx, ny = -uy, ux                           # across it
+    px, py, length, half = 24.5, 40.5, 34, 1.0
+
+    def rod():
+        ex, ey = px + ux * length, py + uy * length
+        return [(px - nx * half, py - ny * half), (px + nx * half, py + ny * half),
+                (ex + nx * half, ey + ny * half), (ex - nx * half, ey - ny * half)]
+    return [
+        (trapezoid(4, 46, 6, 20), WOOD_EDGE),
+        (trapezoid(5, 45, 5.1, 18.8), WOOD),
+        (trapezoid(10, 36, 4.3, 10), FACE),
+        (rod(), ROD),
+        ([(27, 20), (33, 20), (33, 25), (27, 25)], WEIGHT),
+    ]
+
+
+def inside(poly, x, y):
+    """Point in a convex polygon: on the same side of every edge."""
+    sides = {(x2 - x1) * (y - y1) - (y2 - y1) * (x - x1) >= 0
+             for (x1, y1), (x2, y2) in zip(poly, poly[1:] + poly[:1])}
+    return len(sides) == 1
+
+
+def render_icon(size, samples=4):
+    """RGBA rows, each pixel the average of samples × samples points of the drawing."""
+    shapes = icon_shapes()
+    scale = 48 / size
+    rows = []
+    for py in range(size):
+        row = []
+        for px in range(size):
+            r = g = b = a = 0
+            for sy in range(samples):
+                for sx in range(samples):
+                    x = (px + (sx + 0.5) / samples) * scale
+                    y = (py + (sy + 0.5) / samples) * scale
+                    for poly, color in reversed(shapes):
+                        if inside(poly, x, y):
+                            r, g, b, a = r + color[0], g + color[1], b + color[2], a + 1
+                            break
+            n = samples * samples
+            # Colour averaged over the covered samples only, so edges do not darken.
+            row.append((r // a, g // a, b // a, 255 * a // n) if a else (0, 0, 0, 0))
+        rows.append(row)
+    return rows
+
+
+def png_bytes(rows):
+    def chunk(kind, data):
+        return (struct.pack(">I", len(data)) + kind + data +
+                struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF))
+    h, w = len(rows), len(rows[0])
+    raw = b"".join(b"\x00" + b"".join(bytes(p) for p in row) for row in rows)
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", w, h, 8, 6, 0, 0, 0)) +
+            chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b""))
+
+
+def ico_entry(rows):
+    """A 32-bit BGRA bitmap with its (unused, all opaque) AND mask, bottom row first."""
+    size = len(rows)
+    xor = b"".join(bytes((b, g, r, a)) for row in reversed(rows) for r, g, b, a in row)
+    mask_row = ((size + 31) // 32) * 4
+    and_mask = bytes(mask_row * size)
+    header = struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, 32, 0, len(xor) + len(and_mask),
+                         0, 0, 0, 0)
+    return header + xor + and_mask
+
 
 def make_icon():
-    size = 48
-    palette = [(0, 0, 0)] * 256
-    palette[1] = (120, 70, 20)     # wooden body
-    palette[2] = (80, 45, 10)      # its outline
-    palette[3] = (230, 230, 230)   # pendulum rod
-    palette[4] = (200, 160, 0)     # weight
-    palette[5] = (255, 255, 192)   # face
-    pixels = [[0] * size for _ in range(size)]
-    mask = [[1] * size for _ in range(size)]  # 1: transparent
+    images = {size: render_icon(size) for size in ICON_SIZES}
+    # The window icon carries every size, so that taskbars at any scale pick a sharp one.
+    entries = [(size, ico_entry(images[size])) for size in ICON_SIZES]
+    out = struct.pack("<HHH", 0, 1, len(entries))
+    offset = 6 + 16 * len(entries)
+    for size, data in entries:
+        out += struct.pack("<BBBBHHII", size % 256, size % 256, 0, 0, 1, 32, len(data), offset)
+        offset += len(data)
+    (HERE / "metronome.ico").write_bytes(out + b"".join(data for _, data in entries))
 
-    def put(x, y, idx):
-        if 0 <= x < size and 0 <= y < size:
-            pixels[y][x] = idx
-            mask[y][x] = 0
-
-    # A trapezoid body, narrow at the top.
-    for y in range(4, 46):
-        half = 6 + (y - 4) * 14 // 41
-        for x in range(24 - half, 24 + half):
-            edge = x in (24 - half, 24 + half - 1) or y in (4, 45)
-            put(x, y, 2 if edge else 1)
-    for y in range(10, 36):  # the face the pendulum swings over
-        half = 3 + (y - 4) * 9 // 41
-        for x in range(24 - half, 24 + half):
-            put(x, y, 5)
-    # Pendulum leaning right from the pivot near the bottom.
-    for t in range(0, 34):
-        x = round(24 + t * math.sin(math.radians(18)))
-        y = round(40 - t * math.cos(math.radians(18)))
-        put(x, y, 3)
-        put(x + 1, y, 3)
-    for dy in range(-2, 3):
-        for dx in range(-3, 3):
-            put(30 + dx, 22 + dy, 4)
-
-    header = struct.pack("<HHH", 0, 1, 1)
-    xor = bytearray()
-    for y in reversed(range(size)):
-        xor += bytes(pixels[y])
-    and_mask = bytearray()
-    for y in reversed(range(size)):
-        row = 0
-        for x in range(size):
-            row = (row << 1) | mask[y][x]
-        and_mask += row.to_bytes(6, "big") + b"\x00\x00"  # rows pad to 32 bits
-    bmp = struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, 8, 0, len(xor) + len(and_mask),
-                      0, 0, 256, 0)
-    bmp += b"".join(bytes((b, g, r, 0)) for r, g, b in palette) + xor + and_mask
-    entry = struct.pack("<BBBBHHII", size, size, 0, 0, 1, 8, len(bmp), 6 + 16)
-    (HERE / "metronome.ico").write_bytes(header + entry + bmp)
+    for size in ICON_SIZES:
+        folder = HERE / "icons" / "hicolor" / f"{size}x{size}" / "apps"
+        folder.mkdir(parents=True, exist_ok=True)
+        (folder / f"{APP_ID}.png").write_bytes(png_bytes(images[size]))
+    folder = HERE / "icons" / "hicolor" / "scalable" / "apps"
+    folder.mkdir(parents=True, exist_ok=True)
+    shapes = "\n".join(
+        '  <polygon fill="#%02x%02x%02x" points="%s"/>' %
+        (*color, " ".join(f"{x:.3f},{y:.3f}" for x, y in poly))
+        for poly, color in icon_shapes())
+    (folder / f"{APP_ID}.svg").write_text(
+        '<svg xmlns="http://www.w3.org/2000/svg" width="48" height="48" viewBox="0 0 48 48">\n'
+        f"{shapes}\n</svg>\n")
 
 
 # --- The click -----------------------------------------------------------------------------
@@ -172,6 +231,7 @@ def make_click():
 
 
 if __name__ == "__main__":
-    make_banner()
+    make_banner(1, "banner.gif")
+    make_banner(2, "banner@2x.gif")
     make_icon()
     make_click()

@@ -1,8 +1,10 @@
 #include "frm_metronome.h"
 
+#include "artwork.h"
 #include "colors.h"
 #include "design.h"
 #include "error_dispatch.h"
+#include "keyboard.h"
 
 #include <QMessageBox>
 #include <QMouseEvent>
@@ -28,6 +30,7 @@ FrmMetronome::FrmMetronome(const ScreenMetrics& screen, sound::TimedPlayer& soun
                  toPixels(design::WindowHeight, m_screen.twipsPerPixelY()));
 
     buildControls();
+    applyKeyboardConventions(*this);
 
     m_hsbAdapter = std::make_unique<QtScrollBar>(*m_hsbBPM);
     m_txtAdapter = std::make_unique<QtTextBox>(*m_txtBPM);
@@ -108,7 +111,7 @@ void FrmMetronome::buildControls() {
         }
         case Kind::Image: {
             auto* image = new QLabel(this);
-            image->setPixmap(QPixmap(":/banner.gif"));
+            image->setPixmap(banner(devicePixelRatioF()));
             image->setAlignment(Qt::AlignLeft | Qt::AlignTop);
             w = image;
             break;

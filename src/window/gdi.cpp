@@ -2,6 +2,8 @@
 
 #include "colors.h"
 
+#include <QEvent>
+#include <QGuiApplication>
 #include <QPolygon>
 
 #include <algorithm>
@@ -35,6 +37,29 @@ QRegion roundRectRegion(int x1, int y1, int x2, int y2, int w, int h) {
             region += QRect(x1 + inset, y, x2 - x1 - 2 * inset, 1);
     }
     return region;
+}
+
+namespace {
+// Paints a translucent window's background inside its mask only, ahead of its own paint.
+class ShapedBackground : public QObject {
+  public:
+    using QObject::QObject;
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Paint) {
+            auto* window = static_cast<QWidget*>(watched);
+            QPainter painter(window);
+            painter.setClipRegion(window->mask());
+            painter.fillRect(window->rect(), window->palette().color(window->backgroundRole()));
+        }
+        return false;
+    }
+};
+} // namespace
+
+bool maskShapesInputOnly() {
+    return QGuiApplication::platformName().startsWith("wayland");
 }
 
 HRGN Gdi::add(QRegion region) {
@@ -118,6 +143,11 @@ bool Gdi::SetWindowRgn(HWND window, HRGN region, bool redraw) {
     } else {
         window->setMask(it->second);
         m_owned.emplace(window, region);
+        if (m_maskInputOnly && !window->testAttribute(Qt::WA_TranslucentBackground)) {
+            window->setAttribute(Qt::WA_TranslucentBackground);
+            window->setAutoFillBackground(false);
+            window->installEventFilter(new ShapedBackground(window));
+        }
     }
     if (redraw)
         window->update();

@@ -44,8 +44,15 @@ using HDC = Surface*;
 // corner cut by a quarter of a w × h ellipse: the pixels whose centres lie inside.
 QRegion roundRectRegion(int x1, int y1, int x2, int y2, int w, int h);
 
+// Whether the windowing system takes a window's mask for its input only and shows the
+// rest of the surface all the same (Wayland), rather than cutting the window (X11).
+bool maskShapesInputOnly();
+
 class Gdi {
   public:
+    // `maskInputOnly`: see maskShapesInputOnly(); there SetWindowRgn also makes the window
+    // translucent and paints its background only inside the region.
+    explicit Gdi(bool maskInputOnly = maskShapesInputOnly()) : m_maskInputOnly(maskInputOnly) {}
     virtual ~Gdi() = default;
 
     virtual HRGN CreateRoundRectRgn(std::int32_t x1, std::int32_t y1, std::int32_t x2,
@@ -70,6 +77,7 @@ class Gdi {
   private:
     HRGN add(QRegion region);
 
+    bool m_maskInputOnly = false;
     HRGN m_next = 1;
     std::map<HRGN, QRegion> m_regions;
     std::map<HWND, HRGN> m_owned;
