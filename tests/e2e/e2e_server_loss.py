@@ -3,7 +3,7 @@
 import sys
 import time
 
-from harness import Metronome, PrivatePulse, Recorder, Screen, check, onsets_ms
+from harness import Metronome, PrivatePulse, Recorder, Screen, check, on_grid, onsets_ms
 
 GREEN, RED = (0, 255, 0), (255, 0, 0)
 
@@ -32,7 +32,7 @@ def check_back(clicks, what):
     check(clicks[0] <= 2000, f"first click {clicks[0]:.0f} ms after the server {what}")
     gaps = [b - a for a, b in zip(clicks, clicks[1:])]
     # On the beat grid from the first click on: no stray click right after the server came.
-    check(gaps and all(abs(g - 600) <= 2 for g in gaps), f"gaps {gaps} {what}")
+    check(gaps and on_grid(gaps, 600), f"gaps {gaps} {what}")
     print(f"{what}: first click after {clicks[0]:.0f} ms, {len(clicks)} clicks, gaps 600 ms")
 
 

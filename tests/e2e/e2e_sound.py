@@ -3,7 +3,7 @@
 import sys
 import time
 
-from harness import Metronome, Recorder, Screen, check, onsets_ms
+from harness import Metronome, Recorder, Screen, check, on_grid, onsets_ms
 
 GREEN, RED = (0, 255, 0), (255, 0, 0)
 
@@ -20,9 +20,9 @@ def clicks_on_time(binary):
     check(len(clicks) >= 10, f"{len(clicks)} clicks in 6.6 s")
     # While the sink settles to the new stream's latency its timeline moves a little and the
     # clicks follow it; after that they are sample-exact.
-    check(all(abs(g - 600) <= 2 for g in gaps), "clicks not 600 ms apart")
+    check(on_grid(gaps, 600), "clicks off the 600 ms grid")
     settled = [b - a for a, b in zip(clicks, clicks[1:]) if a - clicks[0] >= 3000]
-    check(settled and all(abs(g - 600) <= 0.05 for g in settled), "settled clicks not exact")
+    check(settled and on_grid(settled, 600, slack=0.05), "settled clicks not sample-exact")
 
 
 def mute_keeps_flashing(binary):

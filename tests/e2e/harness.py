@@ -98,6 +98,15 @@ class Recorder:
         return samples
 
 
+def on_grid(gaps, interval, slack=2.0, missing=1):
+    """Whether clicks keep to one beat grid: each gap a whole number of beats, within
+    `slack` ms, and no more than `missing` beats without a click (a tick the GUI thread
+    reached too late loses its click, but never moves the others)."""
+    beats = [round(g / interval) for g in gaps]
+    return (all(b >= 1 and abs(g - b * interval) <= slack for g, b in zip(gaps, beats))
+            and sum(b - 1 for b in beats) <= missing)
+
+
 def onsets_ms(samples):
     return [i * 1000 / RATE for i in onsets(samples, RATE)]
 

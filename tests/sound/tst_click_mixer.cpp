@@ -144,7 +144,7 @@ class TestClickMixer : public QObject {
     void aNewStreamDropsWhatWasMeantForTheOldOne() {
         ClickMixer mixer(Rate, Delay);
         std::vector<std::int16_t> out(240);
-        for (std::int64_t t = 0; t < 20 * Ms; t += 5 * Ms) {
+        for (std::int64_t t = 0; t < 30 * Ms; t += 5 * Ms) {
             mixer.timing(t, t);
             mixer.render(out.data(), out.size());
         }
@@ -153,7 +153,7 @@ class TestClickMixer : public QObject {
         mixer.restart();
         mixer.request(clickOf(10, 0.5f), 0); // asked for before the new stream was heard
         std::vector<std::int16_t> block(Rate);
-        for (std::int64_t t = 0; t < 20 * Ms; t += 5 * Ms) {
+        for (std::int64_t t = 0; t < 30 * Ms; t += 5 * Ms) {
             mixer.timing(5000 * Ms + t, t);
             mixer.render(block.data(), 240);
         }
@@ -178,7 +178,7 @@ class TestClickMixer : public QObject {
 
     void aNewClickCutsOneStillSounding() {
         ClickMixer mixer(Rate, 0);
-        for (int i = 0; i < 3; ++i)
+        for (std::size_t i = 0; i < ClickMixer::MinReadings; ++i)
             mixer.timing(0, 0);
         mixer.request(clickOf(1000, 0.25f), 0);
         mixer.request(clickOf(10, -0.5f), 10 * Ms); // 480 samples in
