@@ -4,6 +4,7 @@
 #include <sndfile.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <fcntl.h>
@@ -19,20 +20,31 @@ struct SndCloser {
 };
 using SndPtr = std::unique_ptr<SNDFILE, SndCloser>;
 
-ClickPtr decode(SNDFILE* raw, const SF_INFO& info, int rate) {
+ClickPtr fail(std::string* why, const char* reason) {
+    if (why) {
+        *why = reason;
+        if (!why->empty() && why->back() == '.')
+            why->pop_back();
+    }
+    return nullptr;
+}
+
+ClickPtr decode(SNDFILE* raw, const SF_INFO& info, int rate, std::string* why) {
     SndPtr file(raw);
-    if (!file || info.channels < 1 || info.samplerate < 1 || info.frames < 1)
-        return nullptr;
+    if (!file)
+        return fail(why, sf_strerror(nullptr));
+    if (info.channels < 1 || info.samplerate < 1 || info.frames < 1)
+        return fail(why, "No samples in it");
     // Bound what a file can make us hold, whatever its header claims.
     constexpr sf_count_t MaxSamples = 4 << 20;
     const auto cap = static_cast<sf_count_t>(MaxClickSeconds * info.samplerate);
     const sf_count_t frames = std::min({info.frames, cap, MaxSamples / info.channels});
     if (frames < 1)
-        return nullptr;
+        return fail(why, "No samples in it");
     std::vector<float> interleaved(static_cast<std::size_t>(frames) * info.channels);
     const sf_count_t got = sf_readf_float(file.get(), interleaved.data(), frames);
     if (got < 1)
-        return nullptr;
+        return fail(why, "Its samples cannot be read");
 
     std::vector<float> mono(static_cast<std::size_t>(got));
     for (sf_count_t i = 0; i < got; ++i) {
@@ -55,7 +67,7 @@ ClickPtr decode(SNDFILE* raw, const SF_INFO& info, int rate) {
     data.output_frames = static_cast<long>(out.size());
     data.src_ratio = ratio;
     if (src_simple(&data, SRC_SINC_FASTEST, 1) != 0 || data.output_frames_gen < 1)
-        return nullptr;
+        return fail(why, "Its sample rate cannot be converted");
     out.resize(static_cast<std::size_t>(data.output_frames_gen));
     for (float& s : out)
         s = std::clamp(s, -1.0f, 1.0f);
@@ -94,20 +106,24 @@ sf_count_t memTell(void* user) {
 
 } // namespace
 
-ClickPtr loadClickFile(const std::string& path, int rate) {
+ClickPtr loadClickFile(const std::string& path, int rate, std::string* why) {
     // O_NONBLOCK: opening a FIFO must not wait for a writer; then only regular files pass.
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
-        return nullptr;
+        return fail(why, std::strerror(errno));
     struct FdCloser {
         int fd;
         ~FdCloser() { ::close(fd); }
     } closer{fd};
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0)
-        return nullptr;
+    if (::fstat(fd, &st) != 0)
+        return fail(why, std::strerror(errno));
+    if (!S_ISREG(st.st_mode))
+        return fail(why, S_ISDIR(st.st_mode) ? std::strerror(EISDIR) : "Not a regular file");
+    if (st.st_size == 0)
+        return fail(why, "Empty file");
     SF_INFO info{};
-    return decode(sf_open_fd(fd, SFM_READ, &info, SF_FALSE), info, rate);
+    return decode(sf_open_fd(fd, SFM_READ, &info, SF_FALSE), info, rate, why);
 }
 
 ClickPtr loadClickBytes(const void* data, std::size_t size, int rate) {
@@ -116,7 +132,7 @@ ClickPtr loadClickBytes(const void* data, std::size_t size, int rate) {
     Memory mem{static_cast<const unsigned char*>(data), static_cast<sf_count_t>(size), 0};
     SF_VIRTUAL_IO io{memLength, memSeek, memRead, memWrite, memTell};
     SF_INFO info{};
-    return decode(sf_open_virtual(&io, SFM_READ, &info, &mem), info, rate);
+    return decode(sf_open_virtual(&io, SFM_READ, &info, &mem), info, rate, nullptr);
 }
 
 } // namespace sound

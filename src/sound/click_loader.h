@@ -17,8 +17,8 @@ inline constexpr double MaxClickSeconds = 3.0;
 
 // Decodes a sound file of any format libsndfile reads, downmixes it to mono and converts it
 // to `rate`. Anything that is not a regular, readable, decodable file with at least one
-// sample gives nullptr. Never blocks on FIFOs or devices.
-ClickPtr loadClickFile(const std::string& path, int rate = StreamRate);
+// sample gives nullptr, and says why in `why` when given. Never blocks on FIFOs or devices.
+ClickPtr loadClickFile(const std::string& path, int rate = StreamRate, std::string* why = nullptr);
 // The same for a file held in memory (the built-in click).
 ClickPtr loadClickBytes(const void* data, std::size_t size, int rate = StreamRate);
 

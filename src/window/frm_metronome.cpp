@@ -3,6 +3,7 @@
 #include "artwork.h"
 #include "colors.h"
 #include "design.h"
+#include "desktop_path.h"
 #include "error_dispatch.h"
 #include "keyboard.h"
 
@@ -59,7 +60,8 @@ FrmMetronome::FrmMetronome(const ScreenMetrics& screen, sound::TimedPlayer& soun
 FrmMetronome::~FrmMetronome() = default;
 
 void FrmMetronome::BeatSound::PlaySoundA(const char* path, void*, std::uint32_t flags) {
-    m_player.PlaySoundA(path, flags, m_timer.currentDue().value_or(FormTimer::Clock::now()));
+    m_player.PlaySoundA(desktopPath(path).c_str(), flags,
+                        m_timer.currentDue().value_or(FormTimer::Clock::now()));
 }
 
 QRect FrmMetronome::pixelRect(int left, int top, int width, int height) const {

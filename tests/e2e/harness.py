@@ -27,8 +27,8 @@ def sh(*args):
 class Metronome:
     """The program, started and found by its window."""
 
-    def __init__(self, binary, env=None):
-        self.proc = subprocess.Popen([binary], env=env)
+    def __init__(self, binary, env=None, stderr=None):
+        self.proc = subprocess.Popen([binary], env=env, stderr=stderr)
         deadline = time.monotonic() + 10
         self.window = None
         while time.monotonic() < deadline and not self.window:
