@@ -54,8 +54,8 @@ struct SimulatedTimePlayer : sound::TimedPlayer {
 struct ScreenAt15 : window::ScreenMetrics {
     double twipsPerPixelX() const override { return 15; }
     double twipsPerPixelY() const override { return 15; }
-    double widthTwips() const override { return 1024 * 15; }
-    double heightTwips() const override { return 768 * 15; }
+    QRect geometry() const override { return {0, 0, 1024, 768}; }
+    QRect availableGeometry() const override { return geometry(); }
 };
 
 } // namespace

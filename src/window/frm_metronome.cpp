@@ -16,6 +16,8 @@ namespace window {
 
 FrmMetronome::FrmMetronome(const ScreenMetrics& screen, sound::TimedPlayer& sound, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), m_screen(screen), m_sound(sound),
+      m_fx(layoutTwipsPerPixel(screen.twipsPerPixelX())),
+      m_fy(layoutTwipsPerPixel(screen.twipsPerPixelY())),
       m_round(m_gdi, screen, &RoundWindow::showErrorBox), m_beatSound(sound, m_tmrBPM) {
     setObjectName("frmMetronome");
     setWindowTitle(QString::fromUtf8(design::WindowCaption.data(), design::WindowCaption.size()));
@@ -24,8 +26,7 @@ FrmMetronome::FrmMetronome(const ScreenMetrics& screen, sound::TimedPlayer& soun
     pal.setColor(QPalette::Window, resolveColor(design::WindowColor, pal));
     setPalette(pal);
     setAutoFillBackground(true);
-    setFixedSize(toPixels(design::WindowWidth, m_screen.twipsPerPixelX()),
-                 toPixels(design::WindowHeight, m_screen.twipsPerPixelY()));
+    setFixedSize(toPixels(design::WindowWidth, m_fx), toPixels(design::WindowHeight, m_fy));
 
     buildControls();
 
@@ -60,9 +61,8 @@ void FrmMetronome::BeatSound::PlaySoundA(const char* path, void*, std::uint32_t 
 }
 
 QRect FrmMetronome::pixelRect(int left, int top, int width, int height) const {
-    const double fx = m_screen.twipsPerPixelX();
-    const double fy = m_screen.twipsPerPixelY();
-    return {toPixels(left, fx), toPixels(top, fy), toPixels(width, fx), toPixels(height, fy)};
+    return {toPixels(left, m_fx), toPixels(top, m_fy), toPixels(width, m_fx),
+            toPixels(height, m_fy)};
 }
 
 void FrmMetronome::buildControls() {
@@ -219,9 +219,13 @@ void FrmMetronome::Form_Load() {
     const std::int32_t corner = 50;
     m_round.ShapeRoundWindow(*this, corner);
     repaint();
-    const float top = (static_cast<float>(m_screen.heightTwips()) - design::WindowHeight) / 2.0f;
-    const float left = (static_cast<float>(m_screen.widthTwips()) - design::WindowWidth) / 2.0f;
-    move(toPixels(left, m_screen.twipsPerPixelX()), toPixels(top, m_screen.twipsPerPixelY()));
+    // Centred on the screen in twips, as designed; then placed on that screen, wherever it
+    // lies among the others, and inside the part of it that panels leave free.
+    const QRect screen = m_screen.geometry();
+    const float top = (static_cast<float>(screen.height() * m_fy) - design::WindowHeight) / 2.0f;
+    const float left = (static_cast<float>(screen.width() * m_fx) - design::WindowWidth) / 2.0f;
+    const QPoint centred = screen.topLeft() + QPoint(toPixels(left, m_fx), toPixels(top, m_fy));
+    move(keepInside(centred, size(), m_screen.availableGeometry()));
     m_tmrBPM.setInterval(beat::BeatInterval(m_hsbAdapter->value()));
     m_beatTimer->resetCount();
 }

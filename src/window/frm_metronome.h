@@ -106,6 +106,7 @@ class FrmMetronome : public QWidget, private RoundTarget {
     const ScreenMetrics& m_screen;
     sound::TimedPlayer& m_sound;
     FlashHold m_flashHold{*this};
+    const double m_fx, m_fy; // twips per pixel of the layout
     bool m_loaded = false;
     gdi::Gdi m_gdi;
     RoundWindow m_round;

@@ -9,6 +9,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include <cmath>
+
 using window::FrmMetronome;
 
 namespace {
@@ -97,23 +99,58 @@ class TestFrmMetronome : public QObject {
         QCOMPARE(window::resolveColor(0x00C0FFFF, frm.palette()), yellow);
     }
 
-    void loadCentresAndStartsTheBeat() {
-        WindowRig rig;
-        FrmMetronome& frm = rig.frm;
-        frm.show();
-        QCOMPARE(frm.pos(), QPoint(300, 125)); // 300.5 ties to even
-        QCOMPARE(frm.tmrBPM().interval(), 600);
-        QCOMPARE(frm.BeatCount(), std::int64_t(0));
+    void startsInsideItsScreen_data() {
+        QTest::addColumn<QRect>("screen");
+        QTest::addColumn<QRect>("available");
+        QTest::addColumn<QPoint>("pos");
+        const QRect xga(0, 0, 1024, 768);
+        QTest::newRow("centred, 300.5 ties to even") << xga << xga << QPoint(300, 125);
+        QTest::newRow("right of another screen")
+            << xga.translated(1920, 0) << xga.translated(1920, 0) << QPoint(2220, 125);
+        QTest::newRow("above and left of the primary")
+            << xga.translated(-1024, -768) << xga.translated(-1024, -768) << QPoint(-724, -643);
+        QTest::newRow("too low, top kept below the panel")
+            << QRect(0, 0, 640, 480) << QRect(0, 24, 640, 456) << QPoint(108, 24);
+        QTest::newRow("too low and off the origin")
+            << QRect(2000, 300, 640, 480) << QRect(2000, 300, 640, 480) << QPoint(2108, 300);
+        QTest::newRow("1366x768 at scale 1.5")
+            << QRect(0, 0, 911, 512) << QRect(0, 0, 911, 512) << QPoint(244, 0);
+        QTest::newRow("side panel on the right")
+            << QRect(0, 0, 800, 600) << QRect(0, 0, 600, 600) << QPoint(177, 41);
+    }
+    void startsInsideItsScreen() {
+        QFETCH(QRect, screen);
+        QFETCH(QRect, available);
+        QFETCH(QPoint, pos);
+        WindowRig rig(FakeScreen(15, screen, available));
+        rig.frm.show();
+        QCOMPARE(rig.frm.pos(), pos);
+        QCOMPARE(rig.frm.size(), QSize(423, 518));
+        QCOMPARE(rig.frm.tmrBPM().interval(), 600);
     }
 
-    void windowLargerThanTheScreenGoesNegative() {
-        FakeScreen screen;
-        screen.widthPx = 300;
-        screen.heightPx = 200;
-        RecordingPlayer player;
-        FrmMetronome frm(screen, player);
-        frm.Form_Load();
-        QCOMPARE(frm.pos(), QPoint(-62, -159)); // -922.5 twips is -61.5 pixels
+    void startsWithoutAUsableDpi_data() {
+        QTest::addColumn<double>("factor");
+        QTest::addColumn<QStringList>("errorBoxes"); // shaping sees the reported factor
+        const QStringList thrice(3, "ERROR NUMBER: 11");
+        QTest::newRow("0") << 0.0 << thrice;
+        QTest::newRow("negative") << -15.0 << QStringList();
+        QTest::newRow("absurd") << 1e9 << QStringList();
+        QTest::newRow("not a number") << std::nan("") << QStringList(3, "ERROR NUMBER: 6");
+    }
+    void startsWithoutAUsableDpi() {
+        QFETCH(double, factor);
+        QFETCH(QStringList, errorBoxes);
+        BoxCloser boxes;
+        WindowRig rig(FakeScreen{factor});
+        rig.frm.show();
+        QVERIFY(rig.frm.isVisible());
+        // Laid out at 15 twips per pixel, and centred.
+        QCOMPARE(rig.frm.geometry(), QRect(300, 125, 423, 518));
+        QCOMPARE(rig.frm.control("hsbBPM")->geometry(), QRect(24, 424, 153, 25));
+        QCOMPARE(boxes.titles, errorBoxes);
+        QCOMPARE(rig.frm.tmrBPM().interval(), 600);
+        rig.frm.grab(); // a paint that fails is reported, not fatal
     }
 
     void focusCyclesThroughTheTabOrder() {

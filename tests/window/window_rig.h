@@ -11,14 +11,16 @@
 #include <functional>
 #include <vector>
 
-// A screen of a chosen size and twips-per-pixel factor.
+// A screen of a chosen place, size and twips-per-pixel factor.
 struct FakeScreen : window::ScreenMetrics {
-    double factor = 15.0;
-    int widthPx = 1024, heightPx = 768;
+    FakeScreen(double f = 15.0, QRect w = {0, 0, 1024, 768}, QRect a = {})
+        : factor(f), whole(w), available(a.isNull() ? w : a) {}
+    double factor;
+    QRect whole, available;
     double twipsPerPixelX() const override { return factor; }
     double twipsPerPixelY() const override { return factor; }
-    double widthTwips() const override { return widthPx * factor; }
-    double heightTwips() const override { return heightPx * factor; }
+    QRect geometry() const override { return whole; }
+    QRect availableGeometry() const override { return available; }
 };
 
 // Records the clicks the window asks for, with the time each was due.
@@ -29,11 +31,27 @@ struct RecordingPlayer : sound::TimedPlayer {
     }
 };
 
-// The window on a 1024 × 768 screen at 15 twips per pixel, clicks recorded.
+// The window on a screen (1024 × 768 at 15 twips per pixel unless given), clicks recorded.
 struct WindowRig {
+    explicit WindowRig(FakeScreen s = FakeScreen()) : screen(s) {}
     FakeScreen screen;
     RecordingPlayer player;
     window::FrmMetronome frm{screen, player};
+};
+
+// Closes every modal box as soon as it opens, noting its title.
+struct BoxCloser {
+    QStringList titles;
+    QTimer timer;
+    BoxCloser() {
+        QObject::connect(&timer, &QTimer::timeout, [this] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                titles << box->windowTitle();
+                box->accept();
+            }
+        });
+        timer.start(0);
+    }
 };
 
 // What a modal message box showed.
