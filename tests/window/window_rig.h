@@ -8,7 +8,6 @@
 #include <QMessageBox>
 #include <QTimer>
 
-#include <functional>
 #include <vector>
 
 // A screen of a chosen place, size and twips-per-pixel factor.
@@ -39,44 +38,30 @@ struct WindowRig {
     window::FrmMetronome frm{screen, player};
 };
 
-// Closes every modal box as soon as it opens, noting its title.
+// Closes every modal box as soon as it opens, noting what it showed.
 struct BoxCloser {
-    QStringList titles;
+    struct Seen {
+        QString title, text;
+        QMessageBox::Icon icon;
+        int buttons;
+    };
+    std::vector<Seen> seen;
     QTimer timer;
+
     BoxCloser() {
         QObject::connect(&timer, &QTimer::timeout, [this] {
             if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-                titles << box->windowTitle();
+                seen.push_back({box->windowTitle(), box->text(), box->icon(),
+                                static_cast<int>(box->buttons().size())});
                 box->accept();
             }
         });
         timer.start(0);
     }
+    QStringList titles() const {
+        QStringList t;
+        for (const Seen& s : seen)
+            t << s.title;
+        return t;
+    }
 };
-
-// What a modal message box showed.
-struct SeenBox {
-    bool shown = false;
-    QString title, text;
-    QMessageBox::Icon icon = QMessageBox::NoIcon;
-    int buttons = 0;
-    bool hasOk = false;
-};
-
-// Reads the modal box open `afterMs` from now, runs `whileOpen`, and closes it.
-inline void closeNextBox(int afterMs, SeenBox& seen, std::function<void()> whileOpen = {}) {
-    QTimer::singleShot(afterMs, [&seen, whileOpen] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box)
-            return;
-        seen = {true,
-                box->windowTitle(),
-                box->text(),
-                box->icon(),
-                static_cast<int>(box->buttons().size()),
-                box->button(QMessageBox::Ok) != nullptr};
-        if (whileOpen)
-            whileOpen();
-        box->accept();
-    });
-}
