@@ -45,13 +45,6 @@ class TestEngine : public QObject {
         QVERIFY_THROWS_EXCEPTION(beat::RunTimeError, beat::checkedSub32(INT32_MIN, 1));
     }
 
-    void changeShowsTempoAndRestartsBeat() {
-        fakes::Rig rig;
-        rig.hsbBPM.setValue(192);
-        QCOMPARE(rig.txtBPM.text, std::string("192"));
-        QCOMPARE(rig.tmrBPM.intervals, (std::vector<std::int32_t>{312}));
-    }
-
     // The beat.
 
     void muteAndPause_data() {
@@ -106,16 +99,6 @@ class TestEngine : public QObject {
         QVERIFY(!rig.lblBPM.vis);
         QCOMPARE(rig.clicks(), 2);
         QCOMPARE(rig.lblTimer.caption, std::string("7"));
-    }
-
-    void loadStartsTheBeatFromZero() {
-        fakes::Rig rig;
-        rig.hsbBPM.v = 90;
-        rig.engine.tmrBPM_Timer();
-        rig.engine.startBeat();
-        QCOMPARE(rig.tmrBPM.intervals.back(), 667);
-        rig.engine.tmrBPM_Timer();
-        QCOMPARE(rig.lblTimer.caption, std::string("1"));
     }
 
     void countersKeepGoingPast16Bits() {
@@ -186,18 +169,6 @@ class TestEngine : public QObject {
         byHand.clickSpeed();
         byHand.engine.tmr2_Timer(); // odd tick, but 398 > 395
         QCOMPARE(byHand.hsbBPM.v, std::int16_t(400));
-    }
-
-    void clickingTwiceUnlocksAndKeepsTempo() {
-        fakes::Rig rig;
-        rig.clickSpeed();
-        rig.engine.tmr2_Timer();
-        rig.engine.tmr2_Timer();
-        rig.clickSpeed();
-        QVERIFY(rig.hsbBPM.en);
-        rig.engine.tmr2_Timer();
-        rig.engine.tmr2_Timer();
-        QCOMPARE(rig.hsbBPM.v, std::int16_t(105));
     }
 };
 
