@@ -5,6 +5,7 @@
 #include "window/frm_metronome.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTest>
@@ -54,8 +55,8 @@ struct SimulatedTimePlayer : sound::TimedPlayer {
 struct ScreenAt15 : window::ScreenMetrics {
     double twipsPerPixelX() const override { return 15; }
     double twipsPerPixelY() const override { return 15; }
-    double widthTwips() const override { return 1024 * 15; }
-    double heightTwips() const override { return 768 * 15; }
+    QRect geometry() const override { return {0, 0, 1024, 768}; }
+    QRect availableGeometry() const override { return geometry(); }
 };
 
 } // namespace
@@ -92,7 +93,7 @@ int main(int argc, char* argv[]) {
             emit frm.tmr2().tick();
         if (b % 5000 == 0) {
             frm.grab(); // paints the bevel: regions made and freed
-            frm.chkSpeed().click();
+            frm.control<QCheckBox>("chkSpeed").click();
         }
         manual->pull(block.data(), block.size(), now, 0);
         now += beatNs;

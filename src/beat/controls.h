@@ -58,7 +58,8 @@ class SoundPlayer {
     virtual void PlaySoundA(const char* pszSound, void* hmod, std::uint32_t fdwSound) = 0;
 };
 
-// The controls the handlers use, by their design names.
+// The controls the handlers use, by their design names. Build it with designated
+// initializers, so that every control is named where it is wired.
 struct Controls {
     ScrollBar& hsbBPM;
     TextBox& txtBPM;

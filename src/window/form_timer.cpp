@@ -8,10 +8,10 @@ namespace {
 constexpr int InvalidPropertyValue = 380;
 }
 
-FormTimer::FormTimer(QObject* parent) : QObject(parent) {
+FormTimer::FormTimer(QObject* parent, Now now) : QObject(parent), m_now(std::move(now)) {
     m_timer.setSingleShot(true);
     m_timer.setTimerType(Qt::PreciseTimer);
-    connect(&m_timer, &QTimer::timeout, this, &FormTimer::fire);
+    connect(&m_timer, &QTimer::timeout, this, &FormTimer::wake);
 }
 
 void FormTimer::setInterval(std::int32_t milliseconds) {
@@ -21,19 +21,21 @@ void FormTimer::setInterval(std::int32_t milliseconds) {
     m_timer.stop();
     if (m_interval == 0)
         return;
-    m_nextDue = Clock::now() + std::chrono::milliseconds(m_interval);
+    m_nextDue = m_now() + std::chrono::milliseconds(m_interval);
     schedule();
 }
 
 void FormTimer::schedule() {
     using namespace std::chrono;
     // Round up: QTimer counts whole milliseconds and must not fire before the tick is due.
-    const auto wait = ceil<milliseconds>(m_nextDue - Clock::now());
+    const auto wait = ceil<milliseconds>(m_nextDue - m_now());
     m_timer.start(std::max(wait, milliseconds(0)));
 }
 
-void FormTimer::fire() {
-    const auto now = Clock::now();
+void FormTimer::wake() {
+    if (m_interval == 0)
+        return;
+    const auto now = m_now();
     if (now < m_nextDue) {
         schedule();
         return;

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 namespace window {
@@ -18,14 +19,19 @@ class FormTimer : public QObject, public beat::Timer {
     Q_OBJECT
   public:
     using Clock = std::chrono::steady_clock;
+    using Now = std::function<Clock::time_point()>;
 
-    explicit FormTimer(QObject* parent = nullptr);
+    // `now` is the clock the grid is laid on; tests give one of their own.
+    explicit FormTimer(QObject* parent = nullptr, Now now = &Clock::now);
 
     // Restarts the count-down with the new interval; 0 stops the ticks.
     void setInterval(std::int32_t milliseconds) override;
     std::int32_t interval() const { return m_interval; }
     // The time the tick now being delivered was due; empty outside a tick.
     std::optional<Clock::time_point> currentDue() const { return m_currentDue; }
+    // Delivers the tick if the clock says it is due, and waits for the next one. The
+    // platform timer calls it; a test with its own clock calls it instead.
+    void wake();
 
   signals:
     // One tick; connected handlers run inside it.
@@ -33,8 +39,8 @@ class FormTimer : public QObject, public beat::Timer {
 
   private:
     void schedule();
-    void fire();
 
+    Now m_now;
     QTimer m_timer;
     std::int32_t m_interval = 0;
     Clock::time_point m_nextDue{};

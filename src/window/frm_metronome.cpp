@@ -3,23 +3,29 @@
 #include "artwork.h"
 #include "colors.h"
 #include "design.h"
-#include "desktop_path.h"
 #include "error_dispatch.h"
 #include "keyboard.h"
 
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPushButton>
 #include <QWindow>
 
 #include <algorithm>
+#include <stdexcept>
 #include <vector>
 
 namespace window {
 
 FrmMetronome::FrmMetronome(const ScreenMetrics& screen, sound::TimedPlayer& sound, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), m_screen(screen), m_sound(sound),
-      m_round(m_gdi, screen, &RoundWindow::showErrorBox), m_beatSound(sound, m_tmrBPM) {
+      m_fx(layoutTwipsPerPixel(screen.twipsPerPixelX())),
+      m_fy(layoutTwipsPerPixel(screen.twipsPerPixelY())),
+      m_round(m_gdi, screen, &RoundWindow::showErrorBox) {
     setObjectName("frmMetronome");
     setWindowTitle(QString::fromUtf8(design::WindowCaption.data(), design::WindowCaption.size()));
     setWindowIcon(QIcon(":/metronome.ico"));
@@ -27,30 +33,26 @@ FrmMetronome::FrmMetronome(const ScreenMetrics& screen, sound::TimedPlayer& soun
     pal.setColor(QPalette::Window, resolveColor(design::WindowColor, pal));
     setPalette(pal);
     setAutoFillBackground(true);
-    setFixedSize(toPixels(design::WindowWidth, m_screen.twipsPerPixelX()),
-                 toPixels(design::WindowHeight, m_screen.twipsPerPixelY()));
+    setFixedSize(toPixels(design::WindowWidth, m_fx), toPixels(design::WindowHeight, m_fy));
 
     buildControls();
     applyKeyboardConventions(*this);
 
-    m_hsbAdapter = std::make_unique<QtScrollBar>(*m_hsbBPM);
-    m_txtAdapter = std::make_unique<QtTextBox>(*m_txtBPM);
-    m_muteAdapter = std::make_unique<QtCheckBox>(*m_chkMute);
-    m_soundAdapter = std::make_unique<QtCheckBox>(*m_chkSound);
-    m_speedAdapter = std::make_unique<QtCheckBox>(*m_chkSpeed);
-    m_lblBPMAdapter = std::make_unique<QtLabel>(*m_lblBPM);
-    m_lblTimerAdapter = std::make_unique<QtLabel>(*m_lblTimer);
-    m_lblTitleAdapter = std::make_unique<QtLabel>(*m_lblTitle);
-    m_lblTimer2Adapter = std::make_unique<QtLabel>(*m_lblTimer2);
-    m_lblPointlessAdapter = std::make_unique<QtLabel>(*m_lblPointless);
-    m_controls = std::make_unique<beat::Controls>(
-        *m_hsbAdapter, *m_txtAdapter, m_tmrBPM, *m_muteAdapter, *m_soundAdapter, *m_speedAdapter,
-        *m_lblBPMAdapter, *m_lblTimerAdapter, *m_lblTitleAdapter, *m_lblTimer2Adapter,
-        *m_lblPointlessAdapter, m_beatSound);
-    m_tempo = std::make_unique<beat::Tempo>(*m_controls);
-    m_beatTimer = std::make_unique<beat::BeatTimer>(*m_controls);
-    m_speedPractice = std::make_unique<beat::SpeedPractice>(*m_controls);
-
+    m_controls.emplace(QtControls{
+        .hsbBPM = QtScrollBar(control<QScrollBar>("hsbBPM")),
+        .txtBPM = QtTextBox(control<QLineEdit>("txtBPM")),
+        .tmrBPM = m_tmrBPM,
+        .chkMute = QtCheckBox(control<QCheckBox>("chkMute")),
+        .chkSound = QtCheckBox(control<QCheckBox>("chkSound")),
+        .chkSpeed = QtCheckBox(control<QCheckBox>("chkSpeed")),
+        .lblBPM = QtLabel(control<QLabel>("lblBPM")),
+        .lblTimer = QtLabel(control<QLabel>("lblTimer")),
+        .lblTitle = QtLabel(control<QLabel>("lblTitle")),
+        .lblTimer2 = QtLabel(control<QLabel>("lblTimer2")),
+        .lblPointless = QtLabel(control<QLabel>("lblPointless")),
+        .sound = BeatSound(sound, m_tmrBPM),
+    });
+    m_engine.emplace(m_controls->model());
     wireEvents();
     // Both timers are enabled from creation: tmr2 counts from now, tmrBPM waits for load.
     m_tmr2.setInterval(design::Tmr2Interval);
@@ -59,15 +61,9 @@ FrmMetronome::FrmMetronome(const ScreenMetrics& screen, sound::TimedPlayer& soun
 
 FrmMetronome::~FrmMetronome() = default;
 
-void FrmMetronome::BeatSound::PlaySoundA(const char* path, void*, std::uint32_t flags) {
-    m_player.PlaySoundA(desktopPath(path).c_str(), flags,
-                        m_timer.currentDue().value_or(FormTimer::Clock::now()));
-}
-
 QRect FrmMetronome::pixelRect(int left, int top, int width, int height) const {
-    const double fx = m_screen.twipsPerPixelX();
-    const double fy = m_screen.twipsPerPixelY();
-    return {toPixels(left, fx), toPixels(top, fy), toPixels(width, fx), toPixels(height, fy)};
+    return {toPixels(left, m_fx), toPixels(top, m_fy), toPixels(width, m_fx),
+            toPixels(height, m_fy)};
 }
 
 void FrmMetronome::buildControls() {
@@ -153,62 +149,49 @@ void FrmMetronome::buildControls() {
         m_widgets.emplace(std::string(d.name), w);
     }
 
-    m_command1 = static_cast<QPushButton*>(control("Command1"));
-    m_cmdExit = static_cast<QPushButton*>(control("cmdExit"));
-    m_chkMute = static_cast<QCheckBox*>(control("chkMute"));
-    m_chkSound = static_cast<QCheckBox*>(control("chkSound"));
-    m_chkSpeed = static_cast<QCheckBox*>(control("chkSpeed"));
-    m_hsbBPM = static_cast<QScrollBar*>(control("hsbBPM"));
-    m_txtBPM = static_cast<QLineEdit*>(control("txtBPM"));
-    m_image1 = static_cast<QLabel*>(control("Image1"));
-    m_lblPointless = static_cast<QLabel*>(control("lblPointless"));
-    m_lblTimer2 = static_cast<QLabel*>(control("lblTimer2"));
-    m_lblTitle = static_cast<QLabel*>(control("lblTitle"));
-    m_lblTimer = static_cast<QLabel*>(control("lblTimer"));
-    m_lblBPM = static_cast<QLabel*>(control("lblBPM"));
-    m_lblBackground = static_cast<QLabel*>(control("lblBackground"));
-
     // Front-to-back: raise from the back-most row to the front-most.
     for (auto it = design::Controls.rbegin(); it != design::Controls.rend(); ++it)
-        if (QWidget* w = control(it->name))
-            w->raise();
+        if (const auto w = m_widgets.find(it->name); w != m_widgets.end())
+            w->second->raise();
 
     std::vector<const design::Control*> tabbed;
     for (const design::Control& d : design::Controls)
-        if (QWidget* w = control(d.name); w && w->focusPolicy() != Qt::NoFocus)
+        if (const auto w = m_widgets.find(d.name);
+            w != m_widgets.end() && w->second->focusPolicy() != Qt::NoFocus)
             tabbed.push_back(&d);
     std::sort(tabbed.begin(), tabbed.end(),
               [](auto* a, auto* b) { return a->tabIndex < b->tabIndex; });
     for (std::size_t i = 1; i < tabbed.size(); ++i)
-        setTabOrder(control(tabbed[i - 1]->name), control(tabbed[i]->name));
-    m_hsbBPM->setFocus();
+        setTabOrder(&control(tabbed[i - 1]->name), &control(tabbed[i]->name));
+    hsbBPM().setFocus();
 }
 
-QWidget* FrmMetronome::control(std::string_view name) const {
+QWidget& FrmMetronome::widget(std::string_view name) const {
     const auto it = m_widgets.find(name);
-    return it == m_widgets.end() ? nullptr : it->second;
+    if (it == m_widgets.end())
+        throw std::out_of_range("no control " + std::string(name));
+    return *it->second;
 }
 
 void FrmMetronome::wireEvents() {
-    connect(m_hsbBPM, &QScrollBar::valueChanged, this,
-            [this] { ErrorDispatch::run("hsbBPM_Change", [this] { m_tempo->hsbBPM_Change(); }); });
-    connect(&m_tmrBPM, &FormTimer::tick, this, [this] {
+    beat::Engine& engine = *m_engine;
+    connect(&hsbBPM(), &QScrollBar::valueChanged, this,
+            [&engine] { ErrorDispatch::run("hsbBPM_Change", [&] { engine.hsbBPM_Change(); }); });
+    connect(&m_tmrBPM, &FormTimer::tick, this, [this, &engine] {
         m_flashHold.holdUntil(m_tmrBPM.currentDue().value_or(FormTimer::Clock::now()) +
-                             m_sound.delay() - FlashLead);
-        ErrorDispatch::run("tmrBPM_Timer", [this] { m_beatTimer->tmrBPM_Timer(); });
+                              m_sound.delay() - FlashLead);
+        ErrorDispatch::run("tmrBPM_Timer", [&] { engine.tmrBPM_Timer(); });
     });
-    connect(&m_tmr2, &FormTimer::tick, this, [this] {
-        ErrorDispatch::run("tmr2_Timer", [this] { m_speedPractice->tmr2_Timer(); });
-    });
+    connect(&m_tmr2, &FormTimer::tick, this,
+            [&engine] { ErrorDispatch::run("tmr2_Timer", [&] { engine.tmr2_Timer(); }); });
     // The click after Mute or Pause is unticked must find the sound awake.
-    connect(m_chkMute, &QCheckBox::toggled, this, [this] { m_sound.wake(); });
-    connect(m_chkSound, &QCheckBox::toggled, this, [this] { m_sound.wake(); });
-    connect(m_chkSpeed, &QCheckBox::clicked, this, [this] {
-        ErrorDispatch::run("chkSpeed_Click", [this] { m_speedPractice->chkSpeed_Click(); });
-    });
-    connect(m_cmdExit, &QPushButton::clicked, this,
+    connect(&control<QCheckBox>("chkMute"), &QCheckBox::toggled, this, [this] { m_sound.wake(); });
+    connect(&control<QCheckBox>("chkSound"), &QCheckBox::toggled, this, [this] { m_sound.wake(); });
+    connect(&control<QCheckBox>("chkSpeed"), &QCheckBox::clicked, this,
+            [&engine] { ErrorDispatch::run("chkSpeed_Click", [&] { engine.chkSpeed_Click(); }); });
+    connect(&control<QPushButton>("cmdExit"), &QPushButton::clicked, this,
             [this] { ErrorDispatch::run("cmdExit_Click", [this] { cmdExit_Click(); }); });
-    connect(m_command1, &QPushButton::clicked, this,
+    connect(&control<QPushButton>("Command1"), &QPushButton::clicked, this,
             [this] { ErrorDispatch::run("Command1_Click", [this] { Command1_Click(); }); });
 }
 
@@ -224,11 +207,15 @@ void FrmMetronome::Form_Load() {
     const std::int32_t corner = 50;
     m_round.ShapeRoundWindow(*this, corner);
     repaint();
-    const float top = (static_cast<float>(m_screen.heightTwips()) - design::WindowHeight) / 2.0f;
-    const float left = (static_cast<float>(m_screen.widthTwips()) - design::WindowWidth) / 2.0f;
-    move(toPixels(left, m_screen.twipsPerPixelX()), toPixels(top, m_screen.twipsPerPixelY()));
-    m_tmrBPM.setInterval(beat::BeatInterval(m_hsbAdapter->value()));
-    m_beatTimer->resetCount();
+    // Centred on the screen in twips, as designed; then placed on that screen, wherever it
+    // lies among the others, and inside the part of it that panels leave free.
+    const QRect screen = m_screen.geometry();
+    const float top = (static_cast<float>(screen.height() * m_fy) - design::WindowHeight) / 2.0f;
+    const float left = (static_cast<float>(screen.width() * m_fx) - design::WindowWidth) / 2.0f;
+    const QPoint centred = screen.topLeft() + QPoint(toPixels(left, m_fx), toPixels(top, m_fy));
+    move(keepInside(centred, size(), m_screen.availableGeometry()));
+    // The beat starts at the design tempo, counted from 0.
+    m_engine->startBeat();
 }
 
 void FrmMetronome::Form_Paint() {
@@ -268,12 +255,10 @@ void FrmMetronome::cmdExit_Click() {
     close();
 }
 
-QString FrmMetronome::creditsText() {
-    return QStringLiteral("Designed and implemented by Velkaro (velkaro@example.com)");
-}
-
 void FrmMetronome::Command1_Click() {
-    QMessageBox box(QMessageBox::NoIcon, CreditsTitle, creditsText(), QMessageBox::Ok, this);
+    QMessageBox box(QMessageBox::NoIcon, "Credits",
+                    "Designed and implemented by Velkaro (velkaro@example.com)", QMessageBox::Ok,
+                    this);
     box.exec();
 }
 

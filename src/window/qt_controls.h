@@ -1,13 +1,16 @@
 #pragma once
 
 #include "beat/controls.h"
+#include "form_timer.h"
+#include "sound/click_player.h"
 
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QScrollBar>
 
-// Adapters that let the beat logic drive real widgets through its control model.
+// Adapters that let the beat engine drive the window's widgets, timer and click through
+// its control model.
 namespace window {
 
 // Writing a value emits valueChanged at once, so the change handler runs nested.
@@ -53,6 +56,44 @@ class QtTextBox : public beat::TextBox {
 
   private:
     QLineEdit& m_w;
+};
+
+// The beat's click, timed at the tick's due time rather than when the handler ran.
+class BeatSound : public beat::SoundPlayer {
+  public:
+    BeatSound(sound::TimedPlayer& player, const FormTimer& timer)
+        : m_player(player), m_timer(timer) {}
+    void PlaySoundA(const char* path, void* hmod, std::uint32_t flags) override;
+
+  private:
+    sound::TimedPlayer& m_player;
+    const FormTimer& m_timer;
+};
+
+// Every control the engine uses, over the window's own widgets and timer.
+struct QtControls {
+    QtScrollBar hsbBPM;
+    QtTextBox txtBPM;
+    FormTimer& tmrBPM;
+    QtCheckBox chkMute, chkSound, chkSpeed;
+    QtLabel lblBPM, lblTimer, lblTitle, lblTimer2, lblPointless;
+    BeatSound sound;
+
+    // The engine's view of them.
+    beat::Controls model() {
+        return {.hsbBPM = hsbBPM,
+                .txtBPM = txtBPM,
+                .tmrBPM = tmrBPM,
+                .chkMute = chkMute,
+                .chkSound = chkSound,
+                .chkSpeed = chkSpeed,
+                .lblBPM = lblBPM,
+                .lblTimer = lblTimer,
+                .lblTitle = lblTitle,
+                .lblTimer2 = lblTimer2,
+                .lblPointless = lblPointless,
+                .sound = sound};
+    }
 };
 
 } // namespace window

@@ -1,9 +1,7 @@
 #pragma once
 
-#include "beat/beat_timer.h"
 #include "beat/controls.h"
-#include "beat/speed_practice.h"
-#include "beat/tempo.h"
+#include "beat/engine.h"
 
 #include <algorithm>
 #include <functional>
@@ -17,12 +15,12 @@ namespace fakes {
 using Log = std::vector<std::string>;
 
 struct ScrollBar : beat::ScrollBar {
-    std::int16_t v = 100, min = 20, max = 400;
+    std::int16_t v = 100;
     bool en = true;
     std::function<void()> onChange;
     std::int16_t value() const override { return v; }
     void setValue(std::int16_t value) override {
-        value = std::clamp(value, min, max);
+        value = std::clamp<std::int16_t>(value, 20, 400);
         if (value == v)
             return;
         v = value;
@@ -40,9 +38,8 @@ struct CheckBox : beat::CheckBox {
 
 struct Label : beat::Label {
     Label(std::string n, bool visible, Log& log) : name(std::move(n)), vis(visible), log(log) {}
-    std::string name;
+    std::string name, caption;
     bool vis;
-    std::string caption;
     int captionWrites = 0;
     Log& log;
     bool visible() const override { return vis; }
@@ -50,10 +47,7 @@ struct Label : beat::Label {
         vis = visible;
         log.push_back(name + (visible ? " shown" : " hidden"));
     }
-    void setCaption(const std::string& c) override {
-        caption = c;
-        ++captionWrites;
-    }
+    void setCaption(const std::string& c) override { caption = c, ++captionWrites; }
 };
 
 struct TextBox : beat::TextBox {
@@ -69,16 +63,14 @@ struct Timer : beat::Timer {
 struct Sound : beat::SoundPlayer {
     explicit Sound(Log& log) : log(log) {}
     Log& log;
-    std::vector<std::string> paths;
     std::vector<std::uint32_t> flags;
-    void PlaySoundA(const char* path, void* hmod, std::uint32_t f) override {
-        paths.emplace_back(path);
+    void PlaySoundA(const char*, void* hmod, std::uint32_t f) override {
         flags.push_back(f);
         log.push_back(hmod ? "click with module" : "click");
     }
 };
 
-// The whole engine on fakes, in its design state, wired as the window wires it.
+// The engine on fakes in their design state, wired as the window wires it.
 struct Rig {
     Log log;
     ScrollBar hsbBPM;
@@ -89,22 +81,28 @@ struct Rig {
         lblTitle{"lblTitle", true, log}, lblTimer2{"lblTimer2", false, log},
         lblPointless{"lblPointless", true, log};
     Sound sound{log};
-    beat::Controls controls{hsbBPM, txtBPM,   tmrBPM,   chkMute,   chkSound,     chkSpeed,
-                            lblBPM, lblTimer, lblTitle, lblTimer2, lblPointless, sound};
-    beat::Tempo tempo{controls};
-    beat::BeatTimer beatTimer{controls};
-    beat::SpeedPractice practice{controls};
+    beat::Engine engine{{.hsbBPM = hsbBPM,
+                         .txtBPM = txtBPM,
+                         .tmrBPM = tmrBPM,
+                         .chkMute = chkMute,
+                         .chkSound = chkSound,
+                         .chkSpeed = chkSpeed,
+                         .lblBPM = lblBPM,
+                         .lblTimer = lblTimer,
+                         .lblTitle = lblTitle,
+                         .lblTimer2 = lblTimer2,
+                         .lblPointless = lblPointless,
+                         .sound = sound}};
 
     Rig() {
-        hsbBPM.onChange = [this] { tempo.hsbBPM_Change(); };
+        hsbBPM.onChange = [this] { engine.hsbBPM_Change(); };
     }
-
     // Clicking "Speed Practice" as a user would: the value changes, then the click event.
     void clickSpeed() {
         chkSpeed.v = chkSpeed.v ? 0 : 1;
-        practice.chkSpeed_Click();
+        engine.chkSpeed_Click();
     }
-    int clicks() const { return static_cast<int>(sound.paths.size()); }
+    int clicks() const { return static_cast<int>(sound.flags.size()); }
 };
 
 } // namespace fakes

@@ -1,71 +1,94 @@
 #include "beat/checked.h"
 #include "window/form_timer.h"
+#include "window/qt_controls.h"
 
 #include <QSignalSpy>
 #include <QTest>
 
-#include <thread>
 #include <vector>
 
+using namespace std::chrono_literals;
 using window::FormTimer;
+
+namespace {
+// The timer on a clock that moves only when the test says so. The platform timer's own
+// wake-ups may come too, early or late; the clock decides what they deliver.
+struct ManualTimer {
+    FormTimer::Clock::time_point now{1h};
+    FormTimer timer{nullptr, [this] { return now; }};
+    std::vector<FormTimer::Clock::duration> dues; // since the start
+
+    ManualTimer() {
+        QObject::connect(&timer, &FormTimer::tick, [this] {
+            dues.push_back(*timer.currentDue() - FormTimer::Clock::time_point(1h));
+        });
+    }
+    void advance(FormTimer::Clock::duration by) {
+        now += by;
+        timer.wake();
+    }
+};
+} // namespace
 
 class TestFormTimer : public QObject {
     Q_OBJECT
   private slots:
     void intervalZeroNeverTicks() {
-        FormTimer timer;
-        QSignalSpy spy(&timer, &FormTimer::tick);
-        timer.setInterval(0);
-        QTest::qWait(100);
-        QCOMPARE(spy.count(), 0);
-        timer.setInterval(20);
-        timer.setInterval(0);
-        QTest::qWait(100);
-        QCOMPARE(spy.count(), 0);
-        QVERIFY_THROWS_EXCEPTION(beat::RunTimeError, timer.setInterval(-1));
+        ManualTimer t;
+        t.timer.setInterval(0);
+        t.advance(1s);
+        t.timer.setInterval(20);
+        t.timer.setInterval(0);
+        t.advance(1s);
+        QVERIFY(t.dues.empty());
+        QVERIFY_THROWS_EXCEPTION(beat::RunTimeError, t.timer.setInterval(-1));
     }
 
     void ticksLieOnAGridFromTheLastAssignment() {
-        FormTimer timer;
-        std::vector<FormTimer::Clock::time_point> dues;
-        connect(&timer, &FormTimer::tick, [&] { dues.push_back(*timer.currentDue()); });
-        const auto start = FormTimer::Clock::now();
-        timer.setInterval(40);
-        QTRY_VERIFY(dues.size() >= 3);
-        QVERIFY(dues[0] - start >= std::chrono::milliseconds(40));
-        QCOMPARE(dues[1] - dues[0], std::chrono::milliseconds(40));
-        QCOMPARE(dues[2] - dues[1], std::chrono::milliseconds(40));
-        QVERIFY(!timer.currentDue()); // only inside a tick
+        ManualTimer t;
+        t.timer.setInterval(40);
+        t.advance(39ms); // too early: nothing
+        t.advance(1ms);
+        t.advance(43ms); // late by 3 ms: the due time stays on the grid
+        t.advance(37ms);
+        QCOMPARE(t.dues, (std::vector<FormTimer::Clock::duration>{40ms, 80ms, 120ms}));
+        QVERIFY(!t.timer.currentDue()); // only inside a tick
     }
 
     void assigningRestartsTheCountDown() {
-        FormTimer timer;
-        QSignalSpy spy(&timer, &FormTimer::tick);
-        timer.setInterval(150);
+        ManualTimer t;
+        t.timer.setInterval(150);
         for (int i = 0; i < 6; ++i) {
-            QTest::qWait(50);
-            timer.setInterval(150); // keeps putting the tick off
+            t.advance(100ms);
+            t.timer.setInterval(150); // keeps putting the tick off
         }
-        QCOMPARE(spy.count(), 0);
-        QTRY_COMPARE(spy.count(), 1);
+        QVERIFY(t.dues.empty());
+        t.advance(150ms);
+        QCOMPARE(t.dues, (std::vector<FormTimer::Clock::duration>{750ms}));
     }
 
-    void aBlockedLoopGetsOneLateTickThenTheGridGoesOn() {
-        FormTimer timer;
-        std::vector<FormTimer::Clock::time_point> dues;
-        connect(&timer, &FormTimer::tick, [&] {
-            dues.push_back(*timer.currentDue());
-            if (dues.size() == 1)
-                std::this_thread::sleep_for(std::chrono::milliseconds(75));
-        });
-        timer.setInterval(20);
-        QTRY_VERIFY(dues.size() >= 3);
-        // The tick due during the block comes late but once; those after it are dropped,
-        // and the next lies on the grid again.
-        QCOMPARE(dues[1] - dues[0], std::chrono::milliseconds(20));
-        const auto gap = dues[2] - dues[1];
-        QVERIFY(gap >= std::chrono::milliseconds(40));
-        QCOMPARE(gap % std::chrono::milliseconds(20), std::chrono::nanoseconds(0));
+    void aLateWakeGetsOneTickThenTheGridGoesOn() {
+        ManualTimer t;
+        t.timer.setInterval(20);
+        t.advance(20ms);
+        t.advance(75ms); // the loop was blocked past three due times
+        t.advance(5ms);
+        QCOMPARE(t.dues, (std::vector<FormTimer::Clock::duration>{20ms, 40ms, 100ms}));
+    }
+
+    void theClickCarriesItsTicksDueTime() {
+        struct Player : sound::TimedPlayer {
+            std::vector<Clock::time_point> at;
+            void PlaySoundA(const char*, std::uint32_t, Clock::time_point t) override {
+                at.push_back(t);
+            }
+        } player;
+        ManualTimer t;
+        window::BeatSound sound(player, t.timer);
+        QObject::connect(&t.timer, &FormTimer::tick, [&] { sound.PlaySoundA("x", nullptr, 0); });
+        t.timer.setInterval(150);
+        t.advance(170ms); // handled 20 ms late
+        QCOMPARE(player.at, (std::vector{FormTimer::Clock::time_point(1h + 150ms)}));
     }
 };
 

@@ -8,17 +8,18 @@
 #include <QMessageBox>
 #include <QTimer>
 
-#include <functional>
 #include <vector>
 
-// A screen of a chosen size and twips-per-pixel factor.
+// A screen of a chosen place, size and twips-per-pixel factor.
 struct FakeScreen : window::ScreenMetrics {
-    double factor = 15.0;
-    int widthPx = 1024, heightPx = 768;
+    FakeScreen(double f = 15.0, QRect w = {0, 0, 1024, 768}, QRect a = {})
+        : factor(f), whole(w), available(a.isNull() ? w : a) {}
+    double factor;
+    QRect whole, available;
     double twipsPerPixelX() const override { return factor; }
     double twipsPerPixelY() const override { return factor; }
-    double widthTwips() const override { return widthPx * factor; }
-    double heightTwips() const override { return heightPx * factor; }
+    QRect geometry() const override { return whole; }
+    QRect availableGeometry() const override { return available; }
 };
 
 // Records the clicks the window asks for, with the time each was due.
@@ -29,36 +30,38 @@ struct RecordingPlayer : sound::TimedPlayer {
     }
 };
 
-// The window on a 1024 × 768 screen at 15 twips per pixel, clicks recorded.
+// The window on a screen (1024 × 768 at 15 twips per pixel unless given), clicks recorded.
 struct WindowRig {
+    explicit WindowRig(FakeScreen s = FakeScreen()) : screen(s) {}
     FakeScreen screen;
     RecordingPlayer player;
     window::FrmMetronome frm{screen, player};
 };
 
-// What a modal message box showed.
-struct SeenBox {
-    bool shown = false;
-    QString title, text;
-    QMessageBox::Icon icon = QMessageBox::NoIcon;
-    int buttons = 0;
-    bool hasOk = false;
-};
+// Closes every modal box as soon as it opens, noting what it showed.
+struct BoxCloser {
+    struct Seen {
+        QString title, text;
+        QMessageBox::Icon icon;
+        int buttons;
+    };
+    std::vector<Seen> seen;
+    QTimer timer;
 
-// Reads the modal box open `afterMs` from now, runs `whileOpen`, and closes it.
-inline void closeNextBox(int afterMs, SeenBox& seen, std::function<void()> whileOpen = {}) {
-    QTimer::singleShot(afterMs, [&seen, whileOpen] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box)
-            return;
-        seen = {true,
-                box->windowTitle(),
-                box->text(),
-                box->icon(),
-                static_cast<int>(box->buttons().size()),
-                box->button(QMessageBox::Ok) != nullptr};
-        if (whileOpen)
-            whileOpen();
-        box->accept();
-    });
-}
+    BoxCloser() {
+        QObject::connect(&timer, &QTimer::timeout, [this] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                seen.push_back({box->windowTitle(), box->text(), box->icon(),
+                                static_cast<int>(box->buttons().size())});
+                box->accept();
+            }
+        });
+        timer.start(0);
+    }
+    QStringList titles() const {
+        QStringList t;
+        for (const Seen& s : seen)
+            t << s.title;
+        return t;
+    }
+};

@@ -1,0 +1,10 @@
+#include "engine.h"
+
+namespace beat {
+
+void Engine::startBeat() {
+    m_controls.tmrBPM.setInterval(BeatInterval(m_controls.hsbBPM.value()));
+    m_beatTimer.resetCount();
+}
+
+} // namespace beat
