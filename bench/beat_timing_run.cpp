@@ -1,8 +1,8 @@
 // Runs the real window and click in-process at one tempo for a while, then prints what
 // the program itself knows: beats, clicks placed late, GUI-thread lateness, CPU, memory.
 #include "sound/click_player.h"
-#include "window/built_in_click.h"
 #include "sound/pulse_output.h"
+#include "window/built_in_click.h"
 #include "window/frm_metronome.h"
 
 #include <QApplication>

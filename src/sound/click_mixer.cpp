@@ -61,7 +61,8 @@ void ClickMixer::timing(std::int64_t nowNs, std::int64_t streamNs) {
         return;
     std::array<std::int64_t, Readings> sorted = m_readings;
     const auto mid = sorted.begin() + static_cast<std::ptrdiff_t>(m_readingCount / 2);
-    std::nth_element(sorted.begin(), mid, sorted.begin() + static_cast<std::ptrdiff_t>(m_readingCount));
+    std::nth_element(sorted.begin(), mid,
+                     sorted.begin() + static_cast<std::ptrdiff_t>(m_readingCount));
     if (!m_mapped || std::llabs(*mid - m_zeroNs) > ToleranceNs) {
         m_zeroNs = *mid;
         m_mapped = true;
@@ -77,7 +78,8 @@ std::int64_t ClickMixer::frameFor(std::int64_t atNs) const {
 void ClickMixer::place(Request&& request) {
     request.frame = frameFor(request.atNs);
     const std::int64_t slack = request.frame - m_written;
-    const std::int64_t slackNs = static_cast<std::int64_t>(static_cast<double>(slack) * NsPerSecond / m_rate);
+    const std::int64_t slackNs =
+        static_cast<std::int64_t>(static_cast<double>(slack) * NsPerSecond / m_rate);
     if (slackNs < m_minSlack.load(std::memory_order_relaxed))
         m_minSlack.store(slackNs, std::memory_order_relaxed);
     if (slack < 0 || m_placedCount == m_placed.size()) {

@@ -100,10 +100,13 @@ void PulseOutput::onContextState(pa_context* context, void* self) {
         // asked for, so it gets small ones; PulseAudio itself does better with larger ones.
         if (pa_operation* op = pa_context_get_server_info(
                 context,
-                [](pa_context*, const pa_server_info* info, void* self) {
+                [](pa_context* c, const pa_server_info* info, void* self) {
                     auto* out = static_cast<PulseOutput*>(self);
-                    const bool pipewire = info && info->server_name &&
-                                          std::strstr(info->server_name, "PipeWire");
+                    if (c != out->m_context || out->m_stream ||
+                        pa_context_get_state(c) != PA_CONTEXT_READY)
+                        return;
+                    const bool pipewire =
+                        info && info->server_name && std::strstr(info->server_name, "PipeWire");
                     out->m_blockMs = pipewire ? SmallBlockMs : BlockMs;
                     out->openStream();
                 },
@@ -205,8 +208,8 @@ void PulseOutput::onTiming(pa_stream* stream, int success, void* self) {
     pa_gettimeofday(&now);
     const auto age = static_cast<std::int64_t>(pa_timeval_diff(&now, &info->timestamp)) * 1000;
     const std::int64_t at = monotonicNs() - age;
-    const double readSeconds = static_cast<double>(info->read_index) / sizeof(std::int16_t) /
-                               out->m_mixer->rate();
+    const double readSeconds =
+        static_cast<double>(info->read_index) / sizeof(std::int16_t) / out->m_mixer->rate();
     const auto streamNs = static_cast<std::int64_t>(readSeconds * 1e9) -
                           static_cast<std::int64_t>(info->sink_usec) * 1000;
     out->m_mixer->timing(at, streamNs);
@@ -250,8 +253,7 @@ void PulseOutput::lost() {
     drop();
 }
 
-void PulseOutput::onTimer(pa_mainloop_api* api, pa_time_event* event, const timeval*,
-                          void* self) {
+void PulseOutput::onTimer(pa_mainloop_api* api, pa_time_event* event, const timeval*, void* self) {
     auto* out = static_cast<PulseOutput*>(self);
     out->tick();
     timeval next{};

@@ -48,8 +48,7 @@ class PulseOutput : public AudioOutput {
     static void onStreamState(pa_stream* stream, void* self);
     static void onWrite(pa_stream* stream, std::size_t bytes, void* self);
     static void onTiming(pa_stream* stream, int success, void* self);
-    static void onTimer(pa_mainloop_api* api, pa_time_event* event, const timeval* tv,
-                        void* self);
+    static void onTimer(pa_mainloop_api* api, pa_time_event* event, const timeval* tv, void* self);
 
     void connect();
     void openStream();

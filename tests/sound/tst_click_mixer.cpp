@@ -131,11 +131,12 @@ class TestClickMixer : public QObject {
         for (std::size_t k = 0; k < starts.size(); ++k) {
             const std::int64_t written = starts[k] * 1'000'000'000 / Rate;
             const std::int64_t heard = written + run.lead - run.error(written + run.lead);
-            const std::int64_t offset = heard - (run.firstDue + static_cast<std::int64_t>(k) * run.interval);
-            QVERIFY2(std::llabs(offset - Delay) <= ClickMixer::ToleranceNs + Ms / 10,
-                     qPrintable(QString("beat %1 heard %2 ms after its due time")
-                                    .arg(k)
-                                    .arg(offset / 1e6)));
+            const std::int64_t offset =
+                heard - (run.firstDue + static_cast<std::int64_t>(k) * run.interval);
+            QVERIFY2(
+                std::llabs(offset - Delay) <= ClickMixer::ToleranceNs + Ms / 10,
+                qPrintable(
+                    QString("beat %1 heard %2 ms after its due time").arg(k).arg(offset / 1e6)));
         }
         QVERIFY(run.mixer.mappingMoves() >= 3);
         QCOMPARE(run.mixer.clicksDropped(), std::int64_t(0));
