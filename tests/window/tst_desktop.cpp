@@ -27,7 +27,6 @@ class TestDesktop : public QObject {
     void focusedScrollBarShowsIt();
     void bannerCoversTheSameLayoutAtEveryScale();
     void waylandPaintsOnlyInsideTheRegion();
-    void x11KeepsTheOpaqueWindow();
 };
 
 void TestDesktop::enterPressesTheFocusedButton_data() {
@@ -139,12 +138,6 @@ void TestDesktop::waylandPaintsOnlyInsideTheRegion() {
     const QImage again = shaped.window.grab().toImage().convertToFormat(QImage::Format_ARGB32);
     QCOMPARE(qAlpha(again.pixel(0, 0)), 0);
     QCOMPARE(QColor(again.pixel(3, 3)), QColor(255, 255, 192));
-}
-
-void TestDesktop::x11KeepsTheOpaqueWindow() {
-    ShapedWindow shaped(false);
-    QVERIFY(!shaped.window.testAttribute(Qt::WA_TranslucentBackground));
-    QVERIFY(shaped.window.autoFillBackground());
 }
 
 QTEST_MAIN(TestDesktop)
