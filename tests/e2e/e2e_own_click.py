@@ -11,7 +11,7 @@ import tempfile
 import time
 import wave
 
-from harness import RATE, Metronome, Recorder, check, onsets
+from harness import check, Metronome, on_grid, onsets, RATE, Recorder
 
 PLACE = os.path.join("Cool Folder", "Music", "metronome.wav")
 PHASE_S = 3.0
@@ -98,7 +98,7 @@ def main(binary):
     gaps = [(b - a) * 1000 / RATE for a, b in zip(found, found[1:])]
     print("clicks (s, Hz):", " ".join(f"{t:.2f}:{p:.0f}" for t, p in heard))
     check(len(found) >= len(phases) * PHASE_S / 0.6 - 2, f"only {len(found)} clicks")
-    check(all(abs(g - 600) <= 3 for g in gaps), f"the beat faltered: {gaps}")
+    check(on_grid(gaps, 600, slack=3), f"the beat faltered: {gaps}")
 
     for n, (name, _, want) in enumerate(phases):
         # The recording's clock starts a little after the recorder was asked to: keep clear
