@@ -29,7 +29,7 @@ class Metronome:
 
     def __init__(self, binary, env=None, stderr=None):
         self.proc = subprocess.Popen([binary], env=env, stderr=stderr)
-        deadline = time.monotonic() + 10
+        deadline = time.monotonic() + 30  # the sanitizer build starts slowly
         self.window = None
         while time.monotonic() < deadline and not self.window:
             out = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", TITLE],
