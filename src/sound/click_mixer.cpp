@@ -13,10 +13,18 @@ ClickMixer::ClickMixer(int rate, std::int64_t delayNs) : m_rate(rate), m_delayNs
 
 bool ClickMixer::request(ClickPtr click, std::int64_t dueNs) {
     m_lastRequest.store(dueNs, std::memory_order_relaxed);
+    return click && push(Request{std::move(click), dueNs, 0});
+}
+
+bool ClickMixer::withdraw(std::int64_t dueNs) {
+    return push(Request{nullptr, dueNs, 0});
+}
+
+bool ClickMixer::push(Request&& request) {
     const std::size_t head = m_head.load(std::memory_order_relaxed);
     if (head - m_tail.load(std::memory_order_acquire) == RingSize)
         return false;
-    m_ring[head % RingSize] = Request{std::move(click), dueNs, 0};
+    m_ring[head % RingSize] = std::move(request);
     m_head.store(head + 1, std::memory_order_release);
     return true;
 }
@@ -39,12 +47,14 @@ void ClickMixer::restart() {
     // Clicks asked for before this stream existed were due when nothing could play them.
     Request stale;
     while (pop(stale))
-        m_dropped.fetch_add(1, std::memory_order_relaxed);
+        if (stale.click)
+            m_dropped.fetch_add(1, std::memory_order_relaxed);
     m_dropped.fetch_add(static_cast<std::int64_t>(m_waitingCount + m_placedCount),
                         std::memory_order_relaxed);
     m_waitingCount = 0;
     m_placedCount = 0;
     m_current.reset();
+    m_startedNs = INT64_MIN;
 }
 
 void ClickMixer::resync() {
@@ -67,6 +77,9 @@ void ClickMixer::timing(std::int64_t nowNs, std::int64_t streamNs) {
         m_zeroNs = *mid;
         m_mapped = true;
         m_moves.fetch_add(1, std::memory_order_relaxed);
+        // Clicks placed ahead follow; one whose sample has gone by now starts at once.
+        for (std::size_t i = 0; i < m_placedCount; ++i)
+            m_placed[i].frame = std::max(frameFor(m_placed[i].atNs), m_written);
     }
 }
 
@@ -96,17 +109,40 @@ void ClickMixer::place(Request&& request) {
     ++m_placedCount;
 }
 
+void ClickMixer::take(Request&& request) {
+    // A click asked for again keeps its place and takes the new sound; one that has started
+    // is heard once, as it is.
+    for (auto* list : {&m_placed, &m_waiting}) {
+        std::size_t& count = list == &m_placed ? m_placedCount : m_waitingCount;
+        const auto end = list->begin() + static_cast<std::ptrdiff_t>(count);
+        const auto it = std::find_if(list->begin(), end,
+                                     [&](const Request& r) { return r.atNs == request.atNs; });
+        if (it == end)
+            continue;
+        if (request.click) {
+            it->click = std::move(request.click);
+        } else {
+            std::move(it + 1, end, it);
+            (*list)[--count] = Request{};
+            m_withdrawn.fetch_add(1, std::memory_order_relaxed);
+        }
+        return;
+    }
+    if (!request.click || m_startedNs == request.atNs)
+        return;
+    if (m_mapped) {
+        place(std::move(request));
+    } else if (m_waitingCount < m_waiting.size()) {
+        m_waiting[m_waitingCount++] = std::move(request);
+    } else {
+        m_dropped.fetch_add(1, std::memory_order_relaxed);
+    }
+}
+
 void ClickMixer::accept() {
     Request incoming;
-    while (pop(incoming)) {
-        if (m_mapped) {
-            place(std::move(incoming));
-        } else if (m_waitingCount < m_waiting.size()) {
-            m_waiting[m_waitingCount++] = std::move(incoming);
-        } else {
-            m_dropped.fetch_add(1, std::memory_order_relaxed);
-        }
-    }
+    while (pop(incoming))
+        take(std::move(incoming));
     if (m_mapped && m_waitingCount > 0) {
         for (std::size_t i = 0; i < m_waitingCount; ++i)
             place(std::move(m_waiting[i]));
@@ -122,6 +158,7 @@ void ClickMixer::render(std::int16_t* out, std::size_t frames) {
         while (next < m_placedCount && m_placed[next].frame <= pos) {
             m_current = std::move(m_placed[next].click);
             m_currentStart = pos;
+            m_startedNs = m_placed[next].atNs;
             ++next;
             m_started.fetch_add(1, std::memory_order_relaxed);
         }

@@ -14,11 +14,15 @@ namespace sound {
 // the sample that the server says will be heard at that time plus a constant delay.
 // Hand-over is a lock-free ring, so the audio thread never waits for the GUI thread.
 //
-// The one rule: a click is placed when the audio thread receives it, at the sample heard at
-// its time plus the delay; if that sample has already been written, the click is dropped.
-// Which sample is heard when comes from the server's timing readings: the mapping is the
-// median of the last few readings, and it moves only when that median is off by more than
-// a tolerance, so clicks on one grid stay exactly whole intervals apart.
+// The one rule: a click starts on the sample heard at its time plus the delay, as the
+// mapping says when that sample is written; if the sample has already been written when the
+// click is asked for, the click is dropped. Which sample is heard when comes from the
+// server's timing readings: the mapping is the median of the last few readings, and it
+// moves only when that median is off by more than a tolerance, so clicks on one grid stay
+// exactly whole intervals apart.
+//
+// A click may be asked for ahead of its beat and taken back until it starts; asking again
+// for the same due time only replaces the sound, so a click is never heard twice.
 class ClickMixer {
   public:
     // Readings kept, how many make a mapping, and how far it may be off before it moves.
@@ -31,6 +35,8 @@ class ClickMixer {
     // GUI thread: sound `click` at monotonic time `dueNs` plus the delay, cutting a click
     // still sounding. False when the audio thread has not kept up (the click is dropped).
     bool request(ClickPtr click, std::int64_t dueNs);
+    // GUI thread: take back the click asked for `dueNs`, unless it has started.
+    bool withdraw(std::int64_t dueNs);
     // Any thread: the due time of the last click asked for, or INT64_MIN.
     std::int64_t lastRequestNs() const { return m_lastRequest.load(std::memory_order_relaxed); }
 
@@ -57,6 +63,7 @@ class ClickMixer {
     // Figures for tests and benchmarks.
     std::int64_t clicksStarted() const { return m_started.load(std::memory_order_relaxed); }
     std::int64_t clicksDropped() const { return m_dropped.load(std::memory_order_relaxed); }
+    std::int64_t clicksWithdrawn() const { return m_withdrawn.load(std::memory_order_relaxed); }
     std::int64_t mappingMoves() const { return m_moves.load(std::memory_order_relaxed); }
     // The least time by which a click's sample was still ahead of the writing when the
     // audio thread received it; what the delay has to spare.
@@ -64,13 +71,15 @@ class ClickMixer {
 
   private:
     struct Request {
-        ClickPtr click;
+        ClickPtr click; // none: withdraw the click for atNs
         std::int64_t atNs = 0;
         std::int64_t frame = 0;
     };
     static constexpr std::size_t RingSize = 64;
 
+    bool push(Request&& request);
     bool pop(Request& out);
+    void take(Request&& request);
     void place(Request&& request);
     std::int64_t frameFor(std::int64_t atNs) const;
 
@@ -97,9 +106,11 @@ class ClickMixer {
     std::size_t m_placedCount = 0;
     ClickPtr m_current;
     std::int64_t m_currentStart = 0;
+    std::int64_t m_startedNs = INT64_MIN; // the due time of the last click started
 
     std::atomic<std::int64_t> m_started{0};
     std::atomic<std::int64_t> m_dropped{0};
+    std::atomic<std::int64_t> m_withdrawn{0};
     std::atomic<std::int64_t> m_moves{0};
     std::atomic<std::int64_t> m_minSlack{INT64_MAX};
 };

@@ -1,10 +1,16 @@
 #include "click_player.h"
 
+#include <utility>
+
 namespace sound {
 
 namespace {
 constexpr std::uint32_t SND_NODEFAULT = 0x2;
+
+std::int64_t nsOf(TimedPlayer::Clock::time_point at) {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(at.time_since_epoch()).count();
 }
+} // namespace
 
 ClickPlayer::ClickPlayer(std::unique_ptr<AudioOutput> output, ClickPtr fallback)
     : m_output(std::move(output)),
@@ -19,8 +25,48 @@ void ClickPlayer::PlaySoundA(const char* path, std::uint32_t flags, Clock::time_
     ClickPtr click = m_source.clickFor(path ? path : "");
     if (!click || (m_source.usedFallback() && (flags & SND_NODEFAULT)))
         return;
-    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(at.time_since_epoch());
-    if (m_mixer->request(std::move(click), ns.count()) && m_output)
+    // Asked for again even when it was placed ahead: the sound may have changed, or the
+    // stream that held it may be gone.
+    if (m_foreseenNs == nsOf(at))
+        m_foreseenNs.reset();
+    m_last = click;
+    m_clickedThisBeat = true;
+    send(m_mixer->request(std::move(click), nsOf(at)));
+}
+
+void ClickPlayer::ticked(std::optional<Clock::time_point> next) {
+    m_repeats = std::exchange(m_clickedThisBeat, false);
+    takeBack();
+    foresee(next);
+}
+
+void ClickPlayer::retimed(std::optional<Clock::time_point> next) {
+    takeBack();
+    foresee(next);
+}
+
+void ClickPlayer::withdraw() {
+    m_repeats = false;
+    takeBack();
+}
+
+void ClickPlayer::foresee(std::optional<Clock::time_point> next) {
+    if (!m_repeats || !m_last || !next)
+        return;
+    if (m_mixer->request(m_last, nsOf(*next))) {
+        m_foreseenNs = nsOf(*next);
+        send(true);
+    }
+}
+
+void ClickPlayer::takeBack() {
+    if (m_foreseenNs && m_mixer->withdraw(*m_foreseenNs))
+        send(true);
+    m_foreseenNs.reset();
+}
+
+void ClickPlayer::send(bool sent) {
+    if (sent && m_output)
         m_output->deliver();
 }
 

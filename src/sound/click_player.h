@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 namespace sound {
 
@@ -21,6 +22,17 @@ class TimedPlayer {
     virtual std::chrono::nanoseconds delay() const { return {}; }
     // A click may be asked for soon (Mute or Pause changed): have the sound ready for it.
     virtual void wake() {}
+
+    // Clicks ahead of their beat. A beat that clicked is likely to be followed by one that
+    // does the same, so its click is placed as soon as the beat before it is done: a late
+    // tick then no longer loses it. It is taken back when anything changes first.
+    //
+    // A beat's handler is done; the next beat is due at `next`, if at all.
+    virtual void ticked(std::optional<Clock::time_point> next) { (void)next; }
+    // The beat's timer started again, its next beat due at `next`, if at all.
+    virtual void retimed(std::optional<Clock::time_point> next) { (void)next; }
+    // Something that decides whether the next beat clicks has changed.
+    virtual void withdraw() {}
 };
 
 // Our PlaySoundA: starts the click for a file and returns at once. The click sounds at the
@@ -34,14 +46,25 @@ class ClickPlayer : public TimedPlayer {
     void PlaySoundA(const char* path, std::uint32_t flags, Clock::time_point at) override;
     std::chrono::nanoseconds delay() const override;
     void wake() override;
+    void ticked(std::optional<Clock::time_point> next) override;
+    void retimed(std::optional<Clock::time_point> next) override;
+    void withdraw() override;
 
     const ClickMixer& mixer() const { return *m_mixer; }
     const ClickSource& source() const { return m_source; }
 
   private:
+    void send(bool sent);
+    void foresee(std::optional<Clock::time_point> next);
+    void takeBack();
+
     std::unique_ptr<AudioOutput> m_output;
     std::shared_ptr<ClickMixer> m_mixer;
     ClickSource m_source;
+    ClickPtr m_last;                          // the last beat's click
+    bool m_clickedThisBeat = false;           // since the last `ticked`
+    bool m_repeats = false;                   // the next beat is expected to click like the last
+    std::optional<std::int64_t> m_foreseenNs; // placed ahead, not yet asked for by its beat
 };
 
 } // namespace sound

@@ -19,10 +19,17 @@ void FormTimer::setInterval(std::int32_t milliseconds) {
         throw beat::RunTimeError(InvalidPropertyValue, "Invalid property value");
     m_interval = milliseconds;
     m_timer.stop();
+    if (m_interval != 0) {
+        m_nextDue = m_now() + std::chrono::milliseconds(m_interval);
+        schedule();
+    }
+    emit restarted();
+}
+
+std::optional<FormTimer::Clock::time_point> FormTimer::nextDue() const {
     if (m_interval == 0)
-        return;
-    m_nextDue = m_now() + std::chrono::milliseconds(m_interval);
-    schedule();
+        return std::nullopt;
+    return m_nextDue;
 }
 
 void FormTimer::schedule() {

@@ -29,6 +29,8 @@ class FormTimer : public QObject, public beat::Timer {
     std::int32_t interval() const { return m_interval; }
     // The time the tick now being delivered was due; empty outside a tick.
     std::optional<Clock::time_point> currentDue() const { return m_currentDue; }
+    // When the next tick is due; empty while the timer is stopped.
+    std::optional<Clock::time_point> nextDue() const;
     // Delivers the tick if the clock says it is due, and waits for the next one. The
     // platform timer calls it; a test with its own clock calls it instead.
     void wake();
@@ -36,6 +38,8 @@ class FormTimer : public QObject, public beat::Timer {
   signals:
     // One tick; connected handlers run inside it.
     void tick();
+    // An interval was assigned: the ticks start again on a new grid.
+    void restarted();
 
   private:
     void schedule();

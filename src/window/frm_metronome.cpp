@@ -181,12 +181,19 @@ void FrmMetronome::wireEvents() {
         m_flashHold.holdUntil(m_tmrBPM.currentDue().value_or(FormTimer::Clock::now()) +
                               m_sound.delay() - FlashLead);
         ErrorDispatch::run("tmrBPM_Timer", [&] { engine.tmrBPM_Timer(); });
+        m_sound.ticked(m_tmrBPM.nextDue());
     });
+    connect(&m_tmrBPM, &FormTimer::restarted, this,
+            [this] { m_sound.retimed(m_tmrBPM.nextDue()); });
     connect(&m_tmr2, &FormTimer::tick, this,
             [&engine] { ErrorDispatch::run("tmr2_Timer", [&] { engine.tmr2_Timer(); }); });
-    // The click after Mute or Pause is unticked must find the sound awake.
-    connect(&control<QCheckBox>("chkMute"), &QCheckBox::toggled, this, [this] { m_sound.wake(); });
-    connect(&control<QCheckBox>("chkSound"), &QCheckBox::toggled, this, [this] { m_sound.wake(); });
+    // Mute and Pause decide the next click: one placed ahead is taken back, and the click
+    // after either is unticked must find the sound awake.
+    for (const char* name : {"chkMute", "chkSound"})
+        connect(&control<QCheckBox>(name), &QCheckBox::toggled, this, [this] {
+            m_sound.withdraw();
+            m_sound.wake();
+        });
     connect(&control<QCheckBox>("chkSpeed"), &QCheckBox::clicked, this,
             [&engine] { ErrorDispatch::run("chkSpeed_Click", [&] { engine.chkSpeed_Click(); }); });
     connect(&control<QPushButton>("cmdExit"), &QPushButton::clicked, this,
