@@ -33,7 +33,7 @@ void tryRealtime() {
     pthread_setschedparam(pthread_self(), SCHED_FIFO | SCHED_RESET_ON_FORK, &param);
 }
 
-constexpr int TickMs = 50;
+constexpr int TickMs = 100;
 
 } // namespace
 
