@@ -34,6 +34,10 @@ void ClickPlayer::PlaySoundA(const char* path, std::uint32_t flags, Clock::time_
     send(m_mixer->request(std::move(click), nsOf(at)));
 }
 
+void ClickPlayer::prepare(const char* path) {
+    m_source.clickFor(path ? path : "");
+}
+
 void ClickPlayer::ticked(std::optional<Clock::time_point> next) {
     m_repeats = std::exchange(m_clickedThisBeat, false);
     takeBack();

@@ -22,6 +22,8 @@ class TimedPlayer {
     virtual std::chrono::nanoseconds delay() const { return {}; }
     // A click may be asked for soon (Mute or Pause changed): have the sound ready for it.
     virtual void wake() {}
+    // The file the beats will ask for: read it now, so that the first beat can play it.
+    virtual void prepare(const char* path) { (void)path; }
 
     // Clicks ahead of their beat. A beat that clicked is likely to be followed by one that
     // does the same, so its click is placed as soon as the beat before it is done: a late
@@ -46,6 +48,7 @@ class ClickPlayer : public TimedPlayer {
     void PlaySoundA(const char* path, std::uint32_t flags, Clock::time_point at) override;
     std::chrono::nanoseconds delay() const override;
     void wake() override;
+    void prepare(const char* path) override;
     void ticked(std::optional<Clock::time_point> next) override;
     void retimed(std::optional<Clock::time_point> next) override;
     void withdraw() override;

@@ -2,7 +2,14 @@
 
 #include "desktop_path.h"
 
+#include "beat/beat_timer.h"
+
 namespace window {
+
+BeatSound::BeatSound(sound::TimedPlayer& player, const FormTimer& timer)
+    : m_player(player), m_timer(timer) {
+    m_player.prepare(desktopPath(beat::BeatTimer::SoundPath).c_str());
+}
 
 void BeatSound::PlaySoundA(const char* path, void*, std::uint32_t flags) {
     m_player.PlaySoundA(desktopPath(path).c_str(), flags,

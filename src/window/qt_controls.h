@@ -61,8 +61,8 @@ class QtTextBox : public beat::TextBox {
 // The beat's click, timed at the tick's due time rather than when the handler ran.
 class BeatSound : public beat::SoundPlayer {
   public:
-    BeatSound(sound::TimedPlayer& player, const FormTimer& timer)
-        : m_player(player), m_timer(timer) {}
+    // The beat's file is looked at now, not first at the first beat.
+    BeatSound(sound::TimedPlayer& player, const FormTimer& timer);
     void PlaySoundA(const char* path, void* hmod, std::uint32_t flags) override;
 
   private:
