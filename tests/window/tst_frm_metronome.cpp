@@ -200,6 +200,22 @@ class TestFrmMetronome : public QObject {
         QCOMPARE(frm.control<QLabel>("lblTimer").text(), QString("4"));
     }
 
+    void theNextBeatHearsOfEveryChange() {
+        WindowRig rig;
+        FrmMetronome& frm = rig.frm;
+        frm.show();
+        RecordingPlayer& player = rig.player;
+        player.calls.clear();
+        emit frm.tmrBPM().tick();
+        QCOMPARE(player.calls, std::string("PT"));
+        QCOMPARE(player.next, frm.tmrBPM().nextDue());
+        QTest::mouseClick(&frm.control("chkMute"), Qt::LeftButton);
+        QTest::mouseClick(&frm.control("chkSound"), Qt::LeftButton);
+        frm.hsbBPM().setValue(200);
+        QCOMPARE(player.calls, std::string("PTWWR"));
+        QCOMPARE(player.next, frm.tmrBPM().nextDue());
+    }
+
     void creditsAndExit() {
         WindowRig rig;
         FrmMetronome& frm = rig.frm;

@@ -8,6 +8,8 @@
 #include <QMessageBox>
 #include <QTimer>
 
+#include <optional>
+#include <string>
 #include <vector>
 
 // A screen of a chosen place, size and twips-per-pixel factor.
@@ -22,12 +24,19 @@ struct FakeScreen : window::ScreenMetrics {
     QRect availableGeometry() const override { return available; }
 };
 
-// Records the clicks the window asks for, with the time each was due.
+// Records the clicks the window asks for, with the time each was due, and what it says of
+// the next beat: P played, T ticked, R retimed, W withdraw.
 struct RecordingPlayer : sound::TimedPlayer {
     std::vector<Clock::time_point> times;
+    std::string calls;
+    std::optional<Clock::time_point> next;
     void PlaySoundA(const char*, std::uint32_t, Clock::time_point at) override {
         times.push_back(at);
+        calls += 'P';
     }
+    void ticked(std::optional<Clock::time_point> n) override { calls += 'T', next = n; }
+    void retimed(std::optional<Clock::time_point> n) override { calls += 'R', next = n; }
+    void withdraw() override { calls += 'W'; }
 };
 
 // The window on a screen (1024 × 768 at 15 twips per pixel unless given), clicks recorded.
