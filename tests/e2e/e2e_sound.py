@@ -1,55 +1,159 @@
 #!/usr/bin/env python3
-"""The real program's clicks, recorded from the null sink: on time, and gone under Mute."""
+"""The real program's clicks, recorded from a null sink of a PulseAudio server of the test's
+own, in one run: the server coming after the program, the user's own click file (heard,
+replaced, garbage, a FIFO, a renamed desktop; each told from the built-in click by its
+pitch), the server killed and back, then Mute and Pause."""
+import array
+import math
+import os
+import shutil
 import sys
+import tempfile
 import time
+import wave
 
-from harness import Metronome, Recorder, Screen, check, on_grid, onsets_ms
+from harness import (GREEN, RATE, RED, Metronome, PrivatePulse, Recorder, check, on_grid,
+                     onsets)
 
-GREEN, RED = (0, 255, 0), (255, 0, 0)
+PLACE = os.path.join("Cool Folder", "Music", "metronome.wav")
+PHASE_S = 3.0
+SETTLED_S = 1.4  # noticed at the next beat, heard from the one after it
 
 
-def clicks_on_time(binary):
-    rec = Recorder()
-    time.sleep(1.0)
-    m = Metronome(binary)
-    time.sleep(6.6)
-    m.stop()
-    clicks = onsets_ms(rec.stop())
+def write_tone(path, freq, rate, channels):
+    """120 ms of a sine at half scale, with 2 ms fades, moved into place as mv does."""
+    n = int(rate * 0.12)
+    frames = array.array("h")
+    for i in range(n):
+        fade = min(1.0, i / (rate * 0.002), (n - i) / (rate * 0.002))
+        frames.extend([int(16000 * fade * math.sin(2 * math.pi * freq * i / rate))] * channels)
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with wave.open(path + ".new", "wb") as w:
+        w.setnchannels(channels)
+        w.setsampwidth(2)
+        w.setframerate(rate)
+        w.writeframes(frames.tobytes())
+    os.replace(path + ".new", path)
+
+
+def pitch(samples, at):
+    """The click's frequency in Hz, from 20 to 70 ms after its onset; 0 when it is over by
+    then, as the built-in 15 ms click is."""
+    window = samples[at + RATE // 50:at + RATE * 7 // 100]
+    if math.sqrt(sum(s * s for s in window) / max(1, len(window))) < 1000:
+        return 0
+    crossings = sum(1 for a, b in zip(window, window[1:]) if (a < 0) != (b < 0))
+    return crossings / 2 / 0.05
+
+
+def record(pulse, seconds):
+    rec = Recorder(env=pulse.env)
+    time.sleep(seconds)
+    return rec.stop()
+
+
+def clicks_back_within_2s(samples, what):
+    clicks = [i * 1000 / RATE for i in onsets(samples, RATE)]
     gaps = [b - a for a, b in zip(clicks, clicks[1:])]
-    print("click gaps (ms):", " ".join(f"{g:.3f}" for g in gaps))
-    check(len(clicks) >= 10, f"{len(clicks)} clicks in 6.6 s")
+    check(clicks and clicks[0] <= 2000, f"{what}: first click at {clicks[:1]} ms")
+    # On the beat grid from the first click on: no stray click right after the server came.
+    check(gaps and on_grid(gaps, 600), f"{what}: gaps {gaps}")
+    print(f"{what}: first click after {clicks[0]:.0f} ms, {len(clicks)} clicks on the grid")
+
+
+def own_click_phases(pulse, home):
+    desktop_file = os.path.join(home, "Desktop", PLACE)
+
+    def garbage():
+        with open(desktop_file, "wb") as f:  # in place, same inode
+            f.write(os.urandom(3000))
+
+    def fifo():
+        os.mkfifo(desktop_file + ".fifo")
+        os.replace(desktop_file + ".fifo", desktop_file)
+
+    def rename_desktop():
+        write_tone(os.path.join(home, "Bureau", PLACE), 1760, 22050, 2)
+        os.makedirs(os.path.join(home, ".config"), exist_ok=True)
+        with open(os.path.join(home, ".config", "user-dirs.dirs"), "w") as f:
+            f.write('XDG_DESKTOP_DIR="$HOME/Bureau"\n')
+
+    # What each phase does, and the pitch heard once it has settled (0: the built-in click).
+    phases = [("tone file appears", lambda: write_tone(desktop_file, 440, 44100, 1), 440),
+              ("replaced by mv", lambda: write_tone(desktop_file, 1760, 22050, 2), 1760),
+              ("garbage over it", garbage, 0),
+              ("a FIFO", fifo, 0),
+              ("desktop renamed", rename_desktop, 1760)]
+    rec = Recorder(env=pulse.env)
+    starts = []
+    for _, action, _ in phases:
+        action()
+        starts.append(time.monotonic() - rec.started)
+        time.sleep(PHASE_S)
+    samples = rec.stop()
+
+    found = onsets(samples, RATE)
+    heard = [(i / RATE, pitch(samples, i)) for i in found]
+    gaps = [(b - a) * 1000 / RATE for a, b in zip(found, found[1:])]
+    print("clicks (s, Hz):", " ".join(f"{t:.2f}:{p:.0f}" for t, p in heard))
+    check(len(found) >= len(phases) * PHASE_S / 0.6 - 2, f"only {len(found)} clicks")
+    check(on_grid(gaps, 600, slack=3), f"the beat faltered: {gaps}")
     # Clicks follow the sink's clock where it drifts from the system's (the null sink's does,
-    # by a few hundred ppm at times), a millisecond at a time; between those steps they are
-    # sample-exact.
-    check(on_grid(gaps, 600), "clicks off the 600 ms grid")
+    # by a few hundred ppm at times), a millisecond at a time; between those steps and the
+    # changes of the click they are sample-exact.
     exact = [g for g in gaps if abs(g - 600) <= 0.05]
     check(len(exact) * 2 >= len(gaps), f"most gaps not sample-exact: {gaps}")
+    for start, (name, _, want) in zip(starts, phases):
+        # The recording's clock starts a little after the recorder was asked to: keep clear
+        # of the phase's edges.
+        got = [p for t, p in heard if start + SETTLED_S + 0.2 <= t <= start + PHASE_S - 0.6]
+        ok = bool(got) and all((p == 0) if want == 0 else abs(p - want) < want * 0.05 for p in got)
+        check(ok, f"{name}: heard {got} Hz, wanted {want or 'the built-in click'}")
 
 
-def mute_keeps_flashing(binary):
-    m = Metronome(binary)
-    try:
-        time.sleep(1.0)
-        m.click(312 + 20, 416 + 16)  # the "Mute" box
-        time.sleep(0.5)  # clicks already on their way may still sound
-        rec = Recorder()
-        x, y, _, _ = m.geometry()
-        colours = set()
-        for _ in range(8):
-            colours.add(Screen().pixel(x + 212, y + 300))
-            time.sleep(0.2)
-        time.sleep(0.5)
-        clicks = onsets_ms(rec.stop())
-        check(not clicks, f"clicks while muted at {clicks} ms")
-        check(colours == {GREEN, RED}, f"beat area showed {colours} while muted")
-    finally:
-        m.stop()
+def silent_while(m, pulse, box, colours):
+    """Ticks `box` and records: no click, and the beat area shows `colours` of its two."""
+    m.click(box + 20, 416 + 16)
+    time.sleep(0.5)  # clicks already on their way may still sound
+    rec = Recorder(env=pulse.env)
+    seen = m.beat_colours(2.0)
+    clicks = onsets(rec.stop(), RATE)
+    check(not clicks, f"clicks at {clicks} while {box} was ticked")
+    check(len(seen) == colours and seen <= {GREEN, RED}, f"beat area {seen} while {box} ticked")
+    m.click(box + 20, 416 + 16)
 
 
 def main(binary):
-    clicks_on_time(binary)
-    mute_keeps_flashing(binary)
-    print("2 passed, 0 failed")
+    pulse = PrivatePulse()
+    home = tempfile.mkdtemp(prefix="metronome-home-")
+    env = {k: v for k, v in pulse.env.items() if not k.startswith("XDG_") or k == "XDG_RUNTIME_DIR"}
+    log = tempfile.TemporaryFile(mode="w+")
+    m = Metronome(binary, env=dict(env, HOME=home), stderr=log)
+    try:
+        check(m.flashes() and m.proc.poll() is None, "no beat without an audio server")
+        pulse.start()
+        clicks_back_within_2s(record(pulse, 5), "server started after the program")
+        own_click_phases(pulse, home)
+
+        pulse.kill()
+        check(m.flashes() and m.proc.poll() is None, "no beat after the server went away")
+        pulse.start()
+        clicks_back_within_2s(record(pulse, 5), "server came back")
+
+        silent_while(m, pulse, 312, 2)  # "Mute": the beat area flashes on
+        silent_while(m, pulse, 216, 1)  # "Pause": nor does it flash
+        check(m.flashes(), "no flashing after Pause was unchecked")
+    finally:
+        m.stop()
+        pulse.kill()
+        shutil.rmtree(home, ignore_errors=True)
+        shutil.rmtree(pulse.dir, ignore_errors=True)
+
+    log.seek(0)
+    lines = [line for line in log.read().splitlines() if "built-in click" in line]
+    print("\n".join(lines))
+    check(len(lines) == 3, f"expected one line each for missing, garbage, FIFO: {len(lines)}")
+    print("1 passed, 0 failed")
 
 
 if __name__ == "__main__":

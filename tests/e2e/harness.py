@@ -7,12 +7,13 @@ import sys
 import tempfile
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "scripts"))
+SCRIPTS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts")
+sys.path.insert(0, SCRIPTS)
 from onsets import onsets  # noqa: E402
 
 TITLE = "Metronome - By Velkaro"
 RATE = 48000
-SINK_MONITOR = "metronome.monitor"
+GREEN, RED = (0, 255, 0), (255, 0, 0)
 
 
 def check(condition, message):
@@ -38,7 +39,6 @@ class Metronome:
             if not self.window:
                 time.sleep(0.05)
         check(self.window, "the window never appeared")
-        self.started = time.monotonic()
 
     def geometry(self):
         values = {}
@@ -48,9 +48,29 @@ class Metronome:
         return values["X"], values["Y"], values["WIDTH"], values["HEIGHT"]
 
     def click(self, x, y):
-        """Clicks at window coordinates."""
+        """Clicks at window coordinates. Without --sync, which waits for a move that never
+        comes when the pointer is there already; the server keeps the events in order."""
         wx, wy, _, _ = self.geometry()
-        sh("xdotool", "mousemove", "--sync", str(wx + x), str(wy + y), "click", "1")
+        sh("xdotool", "mousemove", str(wx + x), str(wy + y), "click", "1")
+
+    def beat_colours(self, seconds, samples=4):
+        """The colours of a pixel of the beat area, clear of any box over the window's
+        middle, over at least `seconds` and `samples` grabs."""
+        x, y, _, _ = self.geometry()
+        colours, count, end = set(), 0, time.monotonic() + seconds
+        while time.monotonic() < end or count < samples:
+            colours.add(grab(x + 24, y + 110, 1, 1)(0, 0))
+            count += 1
+            time.sleep(0.1)
+        return colours
+
+    def flashes(self, timeout=10):
+        """Whether the beat area shows both colours within the timeout; slow under load."""
+        end = time.monotonic() + timeout
+        while time.monotonic() < end:
+            if self.beat_colours(0.5) == {GREEN, RED}:
+                return True
+        return False
 
     def stop(self):
         if self.proc.poll() is None:
@@ -61,20 +81,12 @@ class Metronome:
                 self.proc.kill()
 
 
-class Screen:
-    """A grab of the whole X screen."""
-
-    def __init__(self):
-        raw = subprocess.run(["import", "-window", "root", "-depth", "8", "rgb:-"],
-                             check=True, capture_output=True).stdout
-        size = sh("xdpyinfo").split("dimensions:")[1].split()[0]
-        self.width, self.height = (int(v) for v in size.split("x"))
-        self.data = raw
-        check(len(raw) == self.width * self.height * 3, "unexpected grab size")
-
-    def pixel(self, x, y):
-        i = (y * self.width + x) * 3
-        return tuple(self.data[i:i + 3])
+def grab(x, y, width, height):
+    """The X screen's pixels in a rectangle, as a function of the place inside it."""
+    raw = subprocess.run(["import", "-window", "root", "-crop", f"{width}x{height}+{x}+{y}",
+                          "-depth", "8", "rgb:-"], check=True, capture_output=True).stdout
+    check(len(raw) == width * height * 3, "unexpected grab size")
+    return lambda px, py: tuple(raw[(py * width + px) * 3:(py * width + px) * 3 + 3])
 
 
 class Recorder:
@@ -83,7 +95,7 @@ class Recorder:
     def __init__(self, env=None):
         self.file = tempfile.NamedTemporaryFile(suffix=".raw", delete=False)
         self.proc = subprocess.Popen(
-            ["parec", "-d", SINK_MONITOR, "--rate", str(RATE), "--channels=1",
+            ["parec", "-d", "metronome.monitor", f"--rate={RATE}", "--channels=1",
              "--format=s16le", "--raw"], stdout=self.file, env=env)
         self.started = time.monotonic()
 
@@ -112,46 +124,29 @@ def onsets_ms(samples):
 
 
 class PrivatePulse:
-    """A PulseAudio server of the test's own, with the null sink, to stop and start."""
+    """A PulseAudio server of the test's own with the null sink, started as scripts/test
+    starts its own, to kill and start again."""
 
     def __init__(self):
         self.dir = tempfile.mkdtemp(prefix="metronome-pulse-")
-        os.chmod(self.dir, 0o700)
-        self.env = dict(os.environ, XDG_RUNTIME_DIR=self.dir,
-                        PULSE_SERVER=f"unix:{self.dir}/pulse/native")
-        self.keeper = None
+        runtime = os.path.join(self.dir, "runtime")
+        self.env = dict(os.environ, XDG_RUNTIME_DIR=runtime,
+                        PULSE_SERVER=f"unix:{runtime}/pulse/native")
+        self.pid_file = os.path.join(runtime, "pulse", "pid")
 
     def start(self):
-        subprocess.run(["pulseaudio", "-D", "--exit-idle-time=-1", "--system=false", "-n",
-                        "--disallow-exit", "--load=module-null-sink sink_name=metronome "
-                        "rate=48000 channels=1", "--load=module-native-protocol-unix"],
-                       env=self.env, check=True, capture_output=True)
-        for _ in range(50):
-            if subprocess.run(["pactl", "info"], env=self.env, capture_output=True).returncode == 0:
-                break
-            time.sleep(0.1)
-        subprocess.run(["pactl", "set-default-sink", "metronome"], env=self.env, check=True)
-        # Keep the null sink awake, as scripts/services.sh does.
-        self.keeper = subprocess.Popen(
-            ["pacat", "--raw", "--rate=48000", "--channels=1", "--format=s16le",
-             "--latency-msec=30", "-d", "metronome", "/dev/zero"], env=self.env,
-            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        time.sleep(0.3)
-        subprocess.run(["pacat", "--raw", "--rate=48000", "--channels=1", "--format=s16le",
-                        "--latency-msec=80", "-d", "metronome"], input=bytes(48000),
-                       env=self.env, check=True)
-
-    def pid(self):
-        with open(os.path.join(self.dir, "pulse", "pid")) as f:
-            return int(f.read().split()[0])
+        subprocess.run(["bash", "-c", 'source "$0/services.sh"; trap - EXIT; rmdir "$services_dir"'
+                        '; services_dir=$1; start_pulse', SCRIPTS, self.dir], check=True)
 
     def kill(self):
-        pid = self.pid()
-        os.kill(pid, signal.SIGKILL)
-        if self.keeper:
-            self.keeper.kill()
-            self.keeper.wait()
-        for _ in range(50):
+        """Kills the server; the stream that keeps its sink awake ends with it."""
+        try:
+            with open(self.pid_file) as f:
+                pid = int(f.read().split()[0])
+            os.kill(pid, signal.SIGKILL)
+        except (OSError, ValueError):
+            return
+        for _ in range(100):
             try:
                 os.kill(pid, 0)
             except ProcessLookupError:

@@ -1,41 +1,13 @@
-#include "window/colors.h"
 #include "window/gdi.h"
-#include "window/round_window.h"
 #include "window_rig.h"
 
-#include <QApplication>
 #include <QTest>
 
 #include <vector>
 
-using namespace window;
+using window::FrmMetronome;
 
 namespace {
-
-// A window of a chosen size in twips that paints onto an image.
-struct Target : RoundTarget {
-    float width = 6345, height = 7770;
-    QWidget widget;
-    QImage image{423, 518, QImage::Format_RGB32};
-    QPainter painter;
-    gdi::Surface surface;
-    std::uint32_t foreColor = 0;
-    std::int32_t drawWidth = 0;
-
-    Target() {
-        image.fill(Qt::white);
-        painter.begin(&image);
-        surface.painter = &painter;
-        surface.palette = QApplication::palette();
-    }
-    float Width() const override { return width; }
-    float Height() const override { return height; }
-    gdi::HWND hWnd() override { return &widget; }
-    gdi::HDC hDC() override { return &surface; }
-    void setForeColor(std::uint32_t c) override { foreColor = surface.foreColor = c; }
-    void setDrawWidth(std::int32_t w) override { drawWidth = surface.drawWidth = w; }
-};
-
 // A palette whose four bevel roles can be told apart on screen.
 QPalette bevelPalette(QPalette pal, int shift) {
     pal.setColor(QPalette::Midlight, QColor(250, 10 + shift, 10)); // 3DLIGHT
@@ -44,24 +16,11 @@ QPalette bevelPalette(QPalette pal, int shift) {
     pal.setColor(QPalette::Shadow, QColor(120, 60 + shift, 30));   // 3DDKSHADOW
     return pal;
 }
-
 } // namespace
 
 class TestRoundWindow : public QObject {
     Q_OBJECT
   private slots:
-    void pixelSizeTiesGoToEven() {
-        gdi::Gdi gdi;
-        FakeScreen screen(12);
-        RoundWindow round(gdi, screen, nullptr);
-        Target target;
-        target.width = 6342;  // 528.5
-        target.height = 7770; // 647.5
-        round.ShapeRoundWindow(target, 50);
-        QCOMPARE(gdi.region(gdi.windowRegion(&target.widget))->boundingRect(),
-                 QRect(0, 0, 528, 648));
-    }
-
     void windowIsCutToARoundedRectangle() {
         WindowRig rig;
         FrmMetronome& frm = rig.frm;
@@ -97,8 +56,7 @@ class TestRoundWindow : public QObject {
         }
         QCOMPARE(first.pixelColor(211, 5), bg); // nothing inside ring 4 is filled
         QCOMPARE(frm.gdi().liveRegions(), 0);   // never shaped: no region at all
-
-        QCOMPARE(frm.grab().toImage(), first); // a repaint is identical
+        QCOMPARE(frm.grab().toImage(), first);  // a repaint is identical
 
         frm.setPalette(bevelPalette(frm.palette(), 100)); // the colour scheme changed
         const QImage after = frm.grab().toImage();
@@ -106,28 +64,27 @@ class TestRoundWindow : public QObject {
         QCOMPARE(after.pixelColor(211, 517), QColor(120, 160, 30));
     }
 
-    void aFactorOf0LeavesNoRegionBehind() {
-        gdi::Gdi gdi;
-        FakeScreen screen(0);
-        int boxes = 0;
-        RoundWindow round(gdi, screen, [&](const beat::RunTimeError&) { ++boxes; });
-        Target target;
-        round.ShapeRoundWindow(target, 50);
-        QCOMPARE(boxes, RoundWindow::MaxAttempts);
-        QVERIFY(target.widget.mask().isEmpty()); // rectangular
-        QVERIFY_THROWS_EXCEPTION(beat::RunTimeError, round.PaintRoundBevel(target, 50));
-        QCOMPARE(gdi.liveRegions(), 0);
-    }
-
-    void anErrorPartWayThroughAPaintLeavesNoRegion() {
-        gdi::Gdi gdi;
-        FakeScreen screen;
-        RoundWindow round(gdi, screen, nullptr);
-        Target target;
-        const std::int32_t corner = INT32_MIN + 1; // C - 2 overflows on ring 1
-        QVERIFY_THROWS_EXCEPTION(beat::RunTimeError, round.PaintRoundBevel(target, corner));
-        QCOMPARE(gdi.liveRegions(), 0);
-        QVERIFY(!target.surface.clip);
+    // Where a mask only takes input (Wayland), the window is translucent and its background
+    // painted only inside the region, also after it is shaped anew.
+    void maskForInputOnlyPaintsOnlyInsideTheRegion() {
+        QWidget window;
+        QPalette pal = window.palette();
+        pal.setColor(QPalette::Window, QColor(255, 255, 192));
+        window.setPalette(pal);
+        window.setAutoFillBackground(true);
+        window.resize(100, 80);
+        window::gdi::Gdi gdi(true);
+        for (int corner : {50, 20}) {
+            gdi.SetWindowRgn(&window, gdi.CreateRoundRectRgn(0, 0, 100, 80, corner, corner), true);
+            QCOMPARE(window.mask(), *gdi.region(gdi.windowRegion(&window)));
+            const QImage image = window.grab().toImage().convertToFormat(QImage::Format_ARGB32);
+            const auto alpha = [&](int x, int y) { return qAlpha(image.pixel(x, y)); };
+            QCOMPARE(alpha(0, 0) + alpha(99, 0) + alpha(0, 79) + alpha(99, 79), 0);
+            QCOMPARE(alpha(3, 3), corner == 50 ? 0 : 255);
+            QCOMPARE(QColor(image.pixel(50, 40)), QColor(255, 255, 192));
+            QCOMPARE(QColor(image.pixel(50, 0)), QColor(255, 255, 192));
+            QCOMPARE(QColor(image.pixel(0, 40)), QColor(255, 255, 192));
+        }
     }
 };
 

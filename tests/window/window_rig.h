@@ -47,30 +47,19 @@ struct WindowRig {
     window::FrmMetronome frm{screen, player};
 };
 
-// Closes every modal box as soon as it opens, noting what it showed.
+// Closes every modal box as soon as it opens, noting its title and text.
 struct BoxCloser {
-    struct Seen {
-        QString title, text;
-        QMessageBox::Icon icon;
-        int buttons;
-    };
-    std::vector<Seen> seen;
+    QStringList titles, texts;
     QTimer timer;
 
     BoxCloser() {
         QObject::connect(&timer, &QTimer::timeout, [this] {
             if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-                seen.push_back({box->windowTitle(), box->text(), box->icon(),
-                                static_cast<int>(box->buttons().size())});
+                titles << box->windowTitle();
+                texts << box->text();
                 box->accept();
             }
         });
         timer.start(0);
-    }
-    QStringList titles() const {
-        QStringList t;
-        for (const Seen& s : seen)
-            t << s.title;
-        return t;
     }
 };
