@@ -47,16 +47,15 @@ struct WindowRig {
     window::FrmMetronome frm{screen, player};
 };
 
-// Closes every modal box as soon as it opens, noting its title and text.
+// Closes every modal box as soon as it opens, noting its title.
 struct BoxCloser {
-    QStringList titles, texts;
+    QStringList titles;
     QTimer timer;
 
     BoxCloser() {
         QObject::connect(&timer, &QTimer::timeout, [this] {
             if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
                 titles << box->windowTitle();
-                texts << box->text();
                 box->accept();
             }
         });
