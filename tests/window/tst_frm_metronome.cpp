@@ -137,6 +137,22 @@ class TestFrmMetronome : public QObject {
         QCOMPARE(rig.player.times.size(), std::size_t(1));
     }
 
+    void theNextBeatHearsOfEveryChange() {
+        WindowRig rig;
+        FrmMetronome& frm = rig.frm;
+        frm.show();
+        RecordingPlayer& player = rig.player;
+        player.calls.clear();
+        emit frm.tmrBPM().tick();
+        QCOMPARE(player.calls, std::string("PT"));
+        QCOMPARE(player.next, frm.tmrBPM().nextDue());
+        QTest::mouseClick(&frm.control("chkMute"), Qt::LeftButton);
+        QTest::mouseClick(&frm.control("chkSound"), Qt::LeftButton);
+        frm.hsbBPM().setValue(200);
+        QCOMPARE(player.calls, std::string("PTWWR"));
+        QCOMPARE(player.next, frm.tmrBPM().nextDue());
+    }
+
     // Whatever a handler throws is reported, and the program runs on.
     void unhandledErrorsAreSwallowed() {
         const int before = window::ErrorDispatch::count();
