@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Writes the fuzzer's seed corpus: small WAV files in the formats a click may come in.
 
-Usage: make_corpus.py DIR
+Usage: fuzz_corpus.py DIR
 """
 import math
 import struct

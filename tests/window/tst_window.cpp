@@ -1,0 +1,409 @@
+#include "sound/click_player.h"
+#include "window/desktop_path.h"
+#include "window/error_dispatch.h"
+#include "window/flash_hold.h"
+#include "window/form_timer.h"
+#include "window/frm_metronome.h"
+#include "window/gdi.h"
+#include "window/qt_controls.h"
+#include "window/screen_metrics.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QTest>
+#include <QTimer>
+
+#include <cmath>
+#include <optional>
+#include <string>
+#include <vector>
+
+using namespace std::chrono_literals;
+using window::FormTimer;
+using window::FrmMetronome;
+
+namespace {
+// A screen of a chosen place, size and twips-per-pixel factor.
+struct FakeScreen : window::ScreenMetrics {
+    FakeScreen(double f = 15.0, QRect w = {0, 0, 1024, 768}, QRect a = {})
+        : factor(f), whole(w), available(a.isNull() ? w : a) {}
+    double factor;
+    QRect whole, available;
+    double twipsPerPixelX() const override { return factor; }
+    double twipsPerPixelY() const override { return factor; }
+    QRect geometry() const override { return whole; }
+    QRect availableGeometry() const override { return available; }
+};
+
+// Records the clicks the window asks for, with the time each was due, and what it says of
+// the next beat: P played, T ticked, R retimed, W withdraw.
+struct RecordingPlayer : sound::TimedPlayer {
+    std::vector<Clock::time_point> times;
+    std::string calls;
+    std::optional<Clock::time_point> next;
+    void PlaySoundA(const char*, std::uint32_t, Clock::time_point at) override {
+        times.push_back(at);
+        calls += 'P';
+    }
+    void ticked(std::optional<Clock::time_point> n) override { calls += 'T', next = n; }
+    void retimed(std::optional<Clock::time_point> n) override { calls += 'R', next = n; }
+    void withdraw() override { calls += 'W'; }
+};
+
+// The window on a screen (1024 × 768 at 15 twips per pixel unless given), clicks recorded.
+struct WindowRig {
+    explicit WindowRig(FakeScreen s = FakeScreen()) : screen(s) {}
+    FakeScreen screen;
+    RecordingPlayer player;
+    window::FrmMetronome frm{screen, player};
+};
+
+// Closes every modal box as soon as it opens, noting its title.
+struct BoxCloser {
+    QStringList titles;
+    QTimer timer;
+
+    BoxCloser() {
+        QObject::connect(&timer, &QTimer::timeout, [this] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                titles << box->windowTitle();
+                box->accept();
+            }
+        });
+        timer.start(0);
+    }
+};
+
+// The timer on a clock that moves only when the test says so. The platform timer's own
+// wake-ups may come too, early or late; the clock decides what they deliver.
+struct ManualTimer {
+    static constexpr FormTimer::Clock::time_point Start{1h};
+    FormTimer::Clock::time_point now = Start;
+    FormTimer timer{nullptr, [this] { return now; }};
+    std::vector<FormTimer::Clock::duration> dues; // since the start
+
+    ManualTimer() {
+        QObject::connect(&timer, &FormTimer::tick,
+                         [this] { dues.push_back(*timer.currentDue() - Start); });
+    }
+    // The clock reaches `since` after the start, and the platform timer wakes.
+    void at(FormTimer::Clock::duration since) {
+        now = Start + since;
+        timer.wake();
+    }
+};
+
+using Dues = std::vector<FormTimer::Clock::duration>;
+
+// Counts the paints a widget gets.
+struct PaintCounter : QObject {
+    int paints = 0;
+    bool eventFilter(QObject*, QEvent* e) override {
+        paints += e->type() == QEvent::Paint;
+        return false;
+    }
+};
+
+// A palette whose four bevel roles can be told apart on screen.
+QPalette bevelPalette(QPalette pal, int shift) {
+    pal.setColor(QPalette::Midlight, QColor(250, 10 + shift, 10)); // 3DLIGHT
+    pal.setColor(QPalette::Light, QColor(10, 250, 10 + shift));    // BTNHIGHLIGHT
+    pal.setColor(QPalette::Dark, QColor(10 + shift, 10, 250));     // BTNSHADOW
+    pal.setColor(QPalette::Shadow, QColor(120, 60 + shift, 30));   // 3DDKSHADOW
+    return pal;
+}
+} // namespace
+
+// The window on its screen, its controls and their wiring, its shape and paint; when a beat
+// ticks, when its click is due, and when its flash is painted.
+class TestWindow : public QObject {
+    Q_OBJECT
+  private slots:
+    void initTestCase() { QApplication::setStyle("Fusion"); }
+
+    void startsInsideItsScreen_data() {
+        QTest::addColumn<QRect>("screen");
+        QTest::addColumn<QRect>("available");
+        QTest::addColumn<QPoint>("pos");
+        const QRect xga(0, 0, 1024, 768);
+        QTest::newRow("centred, 300.5 ties to even") << xga << xga << QPoint(300, 125);
+        QTest::newRow("right of another screen")
+            << xga.translated(1920, 0) << xga.translated(1920, 0) << QPoint(2220, 125);
+        QTest::newRow("too low, top kept below the panel")
+            << QRect(0, 0, 640, 480) << QRect(0, 24, 640, 456) << QPoint(108, 24);
+        QTest::newRow("too low and off the origin")
+            << QRect(2000, 300, 640, 480) << QRect(2000, 300, 640, 480) << QPoint(2108, 300);
+        QTest::newRow("side panel on the right")
+            << QRect(0, 0, 800, 600) << QRect(0, 0, 600, 600) << QPoint(177, 41);
+    }
+    void startsInsideItsScreen() {
+        QFETCH(QRect, screen);
+        QFETCH(QRect, available);
+        QFETCH(QPoint, pos);
+        WindowRig rig(FakeScreen(15, screen, available));
+        rig.frm.show();
+        QCOMPARE(rig.frm.pos(), pos);
+    }
+
+    void startsWithoutAUsableDpi_data() {
+        QTest::addColumn<double>("factor");
+        QTest::addColumn<QStringList>("errorBoxes"); // shaping sees the reported factor
+        QTest::newRow("0") << 0.0 << QStringList(3, "ERROR NUMBER: 11");
+        QTest::newRow("negative") << -15.0 << QStringList();
+        QTest::newRow("absurd") << 1e9 << QStringList();
+        QTest::newRow("not a number") << std::nan("") << QStringList(3, "ERROR NUMBER: 6");
+    }
+    void startsWithoutAUsableDpi() {
+        QFETCH(double, factor);
+        QFETCH(QStringList, errorBoxes);
+        BoxCloser boxes;
+        WindowRig rig(FakeScreen{factor});
+        rig.frm.show();
+        QVERIFY(rig.frm.isVisible());
+        // Laid out at 15 twips per pixel, centred, beating at the design tempo.
+        QCOMPARE(rig.frm.geometry(), QRect(300, 125, 423, 518));
+        QCOMPARE(rig.frm.hsbBPM().geometry(), QRect(24, 424, 153, 25));
+        QCOMPARE(boxes.titles, errorBoxes);
+        QCOMPARE(rig.frm.tmrBPM().interval(), 600);
+        rig.frm.grab(); // a paint that fails is reported, not fatal
+        // Where shaping gave up, no region is left behind; else only the window's own.
+        QCOMPARE(rig.frm.gdi().liveRegions(), errorBoxes.isEmpty() ? 1 : 0);
+    }
+
+    // Return and keypad Enter press the focused button; the focused scroll bar shows it.
+    void keyboard() {
+        WindowRig rig;
+        FrmMetronome& frm = rig.frm;
+        frm.show();
+        QApplication::setActiveWindow(&frm);
+        QVERIFY(QTest::qWaitForWindowActive(&frm));
+        QCOMPARE(QApplication::focusWidget(), &frm.hsbBPM());
+        const QImage focused = frm.hsbBPM().grab().toImage();
+        frm.control("chkSpeed").setFocus();
+        QVERIFY(frm.hsbBPM().grab().toImage() != focused);
+        BoxCloser boxes;
+        QTest::keyClick(&frm.control("Command1"), Qt::Key_Return);
+        QCOMPARE(boxes.titles, QStringList("Credits"));
+        QTest::keyClick(&frm.control("cmdExit"), Qt::Key_Enter);
+        QVERIFY(!frm.isVisible());
+    }
+
+    void scrollBarChangesTempoAndInterval() {
+        WindowRig rig;
+        FrmMetronome& frm = rig.frm;
+        frm.show();
+        QScrollBar& bar = frm.hsbBPM();
+        QLineEdit& txt = frm.control<QLineEdit>("txtBPM");
+        QTest::keyClick(&bar, Qt::Key_Right);
+        QCOMPARE(txt.text(), QString("101"));
+        QCOMPARE(frm.tmrBPM().interval(), 594);
+        // Dragging the thumb changes nothing until it is let go.
+        bar.setSliderDown(true);
+        bar.setSliderPosition(192);
+        QCOMPARE(txt.text(), QString("101"));
+        bar.setSliderDown(false);
+        QCOMPARE(txt.text(), QString("192"));
+        QCOMPARE(frm.tmrBPM().interval(), 312);
+    }
+
+    void speedPracticeRaisesTheTempoAndLocksTheScrollBar() {
+        WindowRig rig;
+        FrmMetronome& frm = rig.frm;
+        frm.show();
+        QCheckBox& chkSpeed = frm.control<QCheckBox>("chkSpeed");
+        QTest::mouseClick(&chkSpeed, Qt::LeftButton);
+        QVERIFY(!frm.hsbBPM().isEnabled());
+        emit frm.tmr2().tick();
+        emit frm.tmr2().tick(); // the rising one
+        QCOMPARE(frm.hsbBPM().value(), 105);
+        QCOMPARE(frm.control<QLineEdit>("txtBPM").text(), QString("105"));
+        QCOMPARE(frm.tmrBPM().interval(), 571);
+        QTest::mouseClick(&chkSpeed, Qt::LeftButton);
+        QVERIFY(frm.hsbBPM().isEnabled());
+    }
+
+    void theNextBeatHearsOfEveryChange() {
+        WindowRig rig;
+        FrmMetronome& frm = rig.frm;
+        frm.show();
+        RecordingPlayer& player = rig.player;
+        player.calls.clear();
+        emit frm.tmrBPM().tick();
+        QCOMPARE(player.calls, std::string("PT"));
+        QCOMPARE(player.next, frm.tmrBPM().nextDue());
+        QTest::mouseClick(&frm.control("chkMute"), Qt::LeftButton);
+        QTest::mouseClick(&frm.control("chkSound"), Qt::LeftButton);
+        frm.hsbBPM().setValue(200);
+        QCOMPARE(player.calls, std::string("PTWWR"));
+        QCOMPARE(player.next, frm.tmrBPM().nextDue());
+    }
+
+    // Whatever a handler throws is reported, and the program runs on.
+    void unhandledErrorsAreSwallowed() {
+        const int before = window::ErrorDispatch::count();
+        window::ErrorDispatch::run("tmrTest_Timer", [] { beat::BeatInterval(0); });
+        window::ErrorDispatch::run("other", [] { throw std::bad_alloc(); });
+        QCOMPARE(window::ErrorDispatch::count(), before + 2);
+    }
+
+    void windowIsCutToARoundedRectangle() {
+        WindowRig rig;
+        FrmMetronome& frm = rig.frm;
+        frm.show();
+        frm.grab();
+        const QRegion mask = frm.mask();
+        QCOMPARE(mask.boundingRect(), QRect(0, 0, 423, 518));
+        QVERIFY(mask.contains(QPoint(25, 0)) && mask.contains(QPoint(0, 25)));
+        QVERIFY(mask.contains(QPoint(397, 517)));
+        QVERIFY(!mask.contains(QPoint(0, 0)) && !mask.contains(QPoint(422, 517)));
+        for (const QRect& row : mask) // symmetric corners
+            QCOMPARE(row.left(), 422 - row.right());
+        // The window's own region is all a shaped and painted window keeps.
+        QCOMPARE(frm.gdi().liveRegions(), 1);
+    }
+
+    void bevelColoursOnEveryEdge() {
+        WindowRig rig;
+        FrmMetronome& frm = rig.frm;
+        const QPalette pal = bevelPalette(frm.palette(), 0);
+        frm.setPalette(pal);
+        const QColor bg(255, 255, 192);
+        const QColor light = pal.color(QPalette::Midlight), hi = pal.color(QPalette::Light),
+                     dark = pal.color(QPalette::Dark), dk = pal.color(QPalette::Shadow);
+        const QImage first = frm.grab().toImage();
+        const std::vector<QColor> upperLeft{light, hi, bg, dark, dk};
+        const std::vector<QColor> lowerRight{dk, dark, bg, hi, light};
+        for (int i = 0; i < 5; ++i) {
+            QCOMPARE(first.pixelColor(211, i), upperLeft[i]);        // top
+            QCOMPARE(first.pixelColor(i, 259), upperLeft[i]);        // left
+            QCOMPARE(first.pixelColor(211, 517 - i), lowerRight[i]); // bottom
+            QCOMPARE(first.pixelColor(422 - i, 259), lowerRight[i]); // right
+        }
+        QCOMPARE(first.pixelColor(211, 5), bg); // nothing inside ring 4 is filled
+        QCOMPARE(frm.gdi().liveRegions(), 0);   // never shaped: no region at all
+        QCOMPARE(frm.grab().toImage(), first);  // a repaint is identical
+
+        frm.setPalette(bevelPalette(frm.palette(), 100)); // the colour scheme changed
+        const QImage after = frm.grab().toImage();
+        QCOMPARE(after.pixelColor(211, 0), QColor(250, 110, 10));
+        QCOMPARE(after.pixelColor(211, 517), QColor(120, 160, 30));
+    }
+
+    // Where a mask only takes input (Wayland), the window is translucent and its background
+    // painted only inside the region, also after it is shaped anew.
+    void maskForInputOnlyPaintsOnlyInsideTheRegion() {
+        QWidget window;
+        QPalette pal = window.palette();
+        pal.setColor(QPalette::Window, QColor(255, 255, 192));
+        window.setPalette(pal);
+        window.setAutoFillBackground(true);
+        window.resize(100, 80);
+        window::gdi::Gdi gdi(true);
+        for (int corner : {50, 20}) {
+            gdi.SetWindowRgn(&window, gdi.CreateRoundRectRgn(0, 0, 100, 80, corner, corner), true);
+            QCOMPARE(window.mask(), *gdi.region(gdi.windowRegion(&window)));
+            const QImage image = window.grab().toImage().convertToFormat(QImage::Format_ARGB32);
+            const auto alpha = [&](int x, int y) { return qAlpha(image.pixel(x, y)); };
+            QCOMPARE(alpha(0, 0) + alpha(99, 0) + alpha(0, 79) + alpha(99, 79), 0);
+            QCOMPARE(alpha(3, 3), corner == 50 ? 0 : 255);
+            QCOMPARE(QColor(image.pixel(50, 40)), QColor(255, 255, 192));
+            QCOMPARE(QColor(image.pixel(50, 0)), QColor(255, 255, 192));
+            QCOMPARE(QColor(image.pixel(0, 40)), QColor(255, 255, 192));
+        }
+    }
+
+    void intervalZeroNeverTicks() {
+        ManualTimer t;
+        t.timer.setInterval(0);
+        t.at(1s);
+        t.timer.setInterval(20);
+        t.timer.setInterval(0);
+        t.at(2s);
+        QVERIFY(t.dues.empty());
+        QVERIFY_THROWS_EXCEPTION(beat::RunTimeError, t.timer.setInterval(-1));
+    }
+
+    // Late wakes keep the grid; one blocked past several due times gets a single tick.
+    void ticksStayOnTheGridOfTheLastAssignment() {
+        ManualTimer t;
+        t.timer.setInterval(40);
+        for (auto when : {39ms, 40ms, 83ms, 120ms, 250ms, 279ms, 280ms})
+            t.at(when);
+        QCOMPARE(t.dues, (Dues{40ms, 80ms, 120ms, 160ms, 280ms}));
+        QVERIFY(!t.timer.currentDue()); // only inside a tick
+    }
+
+    void assigningRestartsTheCountDown() {
+        ManualTimer t;
+        t.timer.setInterval(150);
+        for (int i = 1; i <= 6; ++i) {
+            t.at(i * 100ms);
+            t.timer.setInterval(150); // keeps putting the tick off
+        }
+        QVERIFY(t.dues.empty());
+        t.at(750ms);
+        QCOMPARE(t.dues, (Dues{750ms}));
+    }
+
+    void theClickCarriesItsTicksDueTime() {
+        RecordingPlayer player;
+        ManualTimer t;
+        window::BeatSound sound(player, t.timer);
+        QObject::connect(&t.timer, &FormTimer::tick, [&] { sound.PlaySoundA("x", nullptr, 0); });
+        t.timer.setInterval(150);
+        t.at(170ms); // handled 20 ms late
+        QCOMPARE(player.times, (std::vector{ManualTimer::Start + 150ms}));
+    }
+
+    void aBeatIsPaintedWhenItsHoldEnds() {
+        QWidget window;
+        window.resize(200, 200);
+        auto* beat = new QLabel(&window);
+        beat->setGeometry(10, 10, 100, 100);
+        PaintCounter seen;
+        window.installEventFilter(&seen);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        window::FlashHold hold(window);
+        QCoreApplication::processEvents();
+        seen.paints = 0;
+
+        hold.holdUntil(window::FlashHold::Clock::now() + 1h);
+        beat->hide(); // what a beat does: the area under it needs painting
+        QCoreApplication::processEvents();
+        QCoreApplication::processEvents();
+        QCOMPARE(seen.paints, 0);
+        hold.holdUntil(window::FlashHold::Clock::now()); // a time already past: paint now
+        QVERIFY(seen.paints > 0);
+        QVERIFY(!hold.holding());
+    }
+
+    void mapsOntoTheDesktop_data() {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("expected"); // on the desktop /d; empty: nowhere
+        QTest::newRow("as written") << R"(C:\WINDOWS\Desktop\Cool Folder\Music\metronome.wav)"
+                                    << "/d/Cool Folder/Music/metronome.wav";
+        QTest::newRow("any case, any drive, '/' too") << R"(d:/windows\DESKTOP\Music/Click.WAV)"
+                                                      << "/d/Music/Click.WAV";
+        QTest::newRow("dots in names") << R"(C:\WINDOWS\Desktop\..a\b...wav)"
+                                       << "/d/..a/b...wav";
+        QTest::newRow("escapes") << R"(C:\WINDOWS\Desktop\..\..\etc\passwd)" << QString();
+        QTest::newRow("escapes later") << R"(C:\WINDOWS\Desktop\Music\..\..\x.wav)" << QString();
+        QTest::newRow("dot") << R"(C:\WINDOWS\Desktop\.\x.wav)" << QString();
+        QTest::newRow("empty folder") << R"(C:\WINDOWS\Desktop\Music\\x.wav)" << QString();
+        QTest::newRow("other folder of the drive") << R"(C:\Users\Desktop\x.wav)" << QString();
+        QTest::newRow("drive-relative") << R"(C:WINDOWS\Desktop\x.wav)" << QString();
+        QTest::newRow("network share") << R"(\\server\WINDOWS\Desktop\x.wav)" << QString();
+    }
+    void mapsOntoTheDesktop() {
+        QFETCH(QString, path);
+        QFETCH(QString, expected);
+        QCOMPARE(QString::fromStdString(window::desktopPath(path.toStdString(), "/d")), expected);
+    }
+};
+
+QTEST_MAIN(TestWindow)
+#include "tst_window.moc"
