@@ -2,18 +2,19 @@
 """Finds click onsets in a raw recording (signed 16-bit little-endian, mono).
 
 Usage: onsets.py FILE [RATE]. Prints one onset per line, in milliseconds from the start.
-An onset is the first sample above the threshold after at least 50 ms of quiet.
+An onset is the first sample above the threshold after at least 50 ms of quiet; a click
+already sounding when the recording began has none.
 """
 import array
 import sys
 
 
 def onsets(samples, rate, threshold=1500, quiet_ms=50):
-    found, last_loud = [], None
+    found, last_loud = [], 0
     quiet = rate * quiet_ms // 1000
     for i, s in enumerate(samples):
         if abs(s) >= threshold:
-            if last_loud is None or i - last_loud > quiet:
+            if i - last_loud > quiet:
                 found.append(i)
             last_loud = i
     return found
