@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """The real program's clicks, recorded from a null sink of a PulseAudio server of the test's
-own, in one run: the server coming after the program, the user's own click file (heard,
-replaced, on a renamed desktop; told from the built-in click by its pitch), the server
-killed and back, then Mute and Pause."""
+own, in one run: the server coming after the program, the user's own click file (told
+from the built-in click and from each other by pitch), the server killed and back, then
+Mute and Pause."""
 import array
 import math
 import os
@@ -15,7 +15,6 @@ import wave
 from harness import (GREEN, RATE, RED, Metronome, PrivatePulse, Recorder, check, on_grid,
                      onsets)
 
-PLACE = os.path.join("Cool Folder", "Music", "metronome.wav")
 PHASE_S = 3.0
 SETTLED_S = 1.4  # noticed at the next beat, heard from the one after it
 
@@ -60,23 +59,18 @@ def clicks_back_within_2s(pulse, what):
     print(f"{what}: first click after {clicks[0]:.0f} ms, {len(clicks)} clicks on the grid")
 
 
-def own_click_phases(pulse, home):
-    desktop_file = os.path.join(home, "Desktop", PLACE)
-
-    def rename_desktop():
-        write_tone(os.path.join(home, "Bureau", PLACE), 440, 44100, 1)
-        os.makedirs(os.path.join(home, ".config"), exist_ok=True)
-        with open(os.path.join(home, ".config", "user-dirs.dirs"), "w") as f:
-            f.write('XDG_DESKTOP_DIR="$HOME/Bureau"\n')
-
-    # What each phase does, and the pitch heard once it has settled.
-    phases = [("tone file appears", lambda: write_tone(desktop_file, 440, 44100, 1), 440),
-              ("replaced by mv", lambda: write_tone(desktop_file, 1760, 22050, 2), 1760),
-              ("desktop renamed", rename_desktop, 440)]
+def own_click(pulse, home):
+    """A tone file on a renamed desktop, then moved over by another: each heard, sample-exact
+    on the beat grid, once noticed."""
+    place = os.path.join(home, "Bureau", "Cool Folder", "Music", "metronome.wav")
+    os.makedirs(os.path.join(home, ".config"))
+    with open(os.path.join(home, ".config", "user-dirs.dirs"), "w") as f:
+        f.write('XDG_DESKTOP_DIR="$HOME/Bureau"\n')
+    phases = [(440, 44100, 1), (1760, 22050, 2)]  # pitch, rate, channels
     rec = Recorder(env=pulse.env)
     starts = []
-    for _, action, _ in phases:
-        action()
+    for freq, rate, channels in phases:
+        write_tone(place, freq, rate, channels)
         starts.append(time.monotonic() - rec.started)
         time.sleep(PHASE_S)
     samples = rec.stop()
@@ -92,12 +86,12 @@ def own_click_phases(pulse, home):
     # changes of the click they are sample-exact.
     exact = [g for g in gaps if abs(g - 600) <= 0.05]
     check(len(exact) * 2 >= len(gaps), f"most gaps not sample-exact: {gaps}")
-    for start, (name, _, want) in zip(starts, phases):
+    for start, (want, _, _) in zip(starts, phases):
         # The recording's clock starts a little after the recorder was asked to: keep clear
         # of the phase's edges.
         got = [p for t, p in heard if start + SETTLED_S + 0.2 <= t <= start + PHASE_S - 0.6]
         check(got and all(abs(p - want) < want * 0.05 for p in got),
-              f"{name}: heard {got} Hz, wanted {want}")
+              f"heard {got} Hz, wanted {want}")
 
 
 def silent_while(m, pulse, box, x, colours):
@@ -123,7 +117,7 @@ def main(binary):
         check(m.flashes() and m.proc.poll() is None, "no beat without an audio server")
         pulse.start()
         clicks_back_within_2s(pulse, "server started after the program")
-        own_click_phases(pulse, home)
+        own_click(pulse, home)
 
         pulse.kill()
         check(m.flashes() and m.proc.poll() is None, "no beat after the server went away")

@@ -32,20 +32,16 @@ class Metronome:
         self.proc = subprocess.Popen([binary], env=env, stderr=stderr)
         deadline = time.monotonic() + 30  # the sanitizer build starts slowly
         self.window = None
-        while time.monotonic() < deadline and not self.window:
-            out = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", TITLE],
-                                 capture_output=True, text=True).stdout.split()
-            self.window = out[0] if out else None
-            if not self.window:
-                time.sleep(0.05)
-        check(self.window, "the window never appeared")
+        while not self.window:
+            check(time.monotonic() < deadline, "the window never appeared")
+            time.sleep(0.05)
+            self.window = (subprocess.run(["xdotool", "search", "--onlyvisible", "--name", TITLE],
+                                          capture_output=True, text=True).stdout.split() or [None])[0]
 
     def geometry(self):
-        values = {}
-        for line in sh("xdotool", "getwindowgeometry", "--shell", self.window).split():
-            key, _, value = line.partition("=")
-            values[key] = int(value)
-        return values["X"], values["Y"], values["WIDTH"], values["HEIGHT"]
+        values = dict(line.split("=") for line in
+                      sh("xdotool", "getwindowgeometry", "--shell", self.window).split())
+        return tuple(int(values[k]) for k in ("X", "Y", "WIDTH", "HEIGHT"))
 
     def click(self, x, y):
         """Clicks at window coordinates. Without --sync, which waits for a move that never
@@ -59,7 +55,9 @@ class Metronome:
         x, y, _, _ = self.geometry()
         colours, count, end = set(), 0, time.monotonic() + seconds
         while time.monotonic() < end or count < samples:
-            colours.add(grab(x + 24, y + 110, 1, 1)(0, 0))
+            raw = subprocess.run(["import", "-window", "root", "-crop", f"1x1+{x + 24}+{y + 110}",
+                                  "-depth", "8", "rgb:-"], check=True, capture_output=True).stdout
+            colours.add(tuple(raw))
             count += 1
             time.sleep(0.1)
         return colours
@@ -81,19 +79,11 @@ class Metronome:
                 self.proc.kill()
 
 
-def grab(x, y, width, height):
-    """The X screen's pixels in a rectangle, as a function of the place inside it."""
-    raw = subprocess.run(["import", "-window", "root", "-crop", f"{width}x{height}+{x}+{y}",
-                          "-depth", "8", "rgb:-"], check=True, capture_output=True).stdout
-    check(len(raw) == width * height * 3, "unexpected grab size")
-    return lambda px, py: tuple(raw[(py * width + px) * 3:(py * width + px) * 3 + 3])
-
-
 class Recorder:
     """Records the null sink's monitor, mono 16-bit at 48 kHz."""
 
     def __init__(self, env=None):
-        self.file = tempfile.NamedTemporaryFile(suffix=".raw", delete=False)
+        self.file = tempfile.TemporaryFile()
         self.proc = subprocess.Popen(
             ["parec", "-d", "metronome.monitor", f"--rate={RATE}", "--channels=1",
              "--format=s16le", "--raw"], stdout=self.file, env=env)
@@ -102,11 +92,9 @@ class Recorder:
     def stop(self):
         self.proc.terminate()
         self.proc.wait(5)
-        self.file.close()
+        self.file.seek(0)
         samples = array.array("h")
-        with open(self.file.name, "rb") as f:
-            samples.frombytes(f.read())
-        os.unlink(self.file.name)
+        samples.frombytes(self.file.read())
         return samples
 
 
