@@ -275,47 +275,27 @@ class TestWindow : public QObject {
         }
     }
 
-    void intervalZeroNeverTicks() {
-        ManualTimer t;
-        t.timer.setInterval(0);
-        t.at(1s);
-        t.timer.setInterval(20);
-        t.timer.setInterval(0);
-        t.at(2s);
-        QVERIFY(t.dues.empty());
-        QVERIFY_THROWS_EXCEPTION(beat::RunTimeError, t.timer.setInterval(-1));
-    }
-
-    // Late wakes keep the grid; one blocked past several due times gets a single tick.
-    void ticksStayOnTheGridOfTheLastAssignment() {
-        ManualTimer t;
-        t.timer.setInterval(40);
-        for (auto when : {39ms, 40ms, 83ms, 120ms, 250ms, 279ms, 280ms})
-            t.at(when);
-        QCOMPARE(t.dues, (Dues{40ms, 80ms, 120ms, 160ms, 280ms}));
-        QVERIFY(!t.timer.currentDue()); // only inside a tick
-    }
-
-    void assigningRestartsTheCountDown() {
-        ManualTimer t;
-        t.timer.setInterval(150);
-        for (int i = 1; i <= 6; ++i) {
-            t.at(i * 100ms);
-            t.timer.setInterval(150); // keeps putting the tick off
-        }
-        QVERIFY(t.dues.empty());
-        t.at(750ms);
-        QCOMPARE(t.dues, (Dues{750ms}));
-    }
-
-    void theClickCarriesItsTicksDueTime() {
+    // Interval 0 never ticks; assigning one restarts the count-down; late wakes keep the
+    // grid, one blocked past several due times gets a single tick; the click of a tick
+    // handled late carries its due time.
+    void timerTicksOnTheGridOfTheLastAssignment() {
         RecordingPlayer player;
         ManualTimer t;
         window::BeatSound sound(player, t.timer);
         QObject::connect(&t.timer, &FormTimer::tick, [&] { sound.PlaySoundA("x", nullptr, 0); });
-        t.timer.setInterval(150);
-        t.at(170ms); // handled 20 ms late
-        QCOMPARE(player.times, (std::vector{ManualTimer::Start + 150ms}));
+        t.timer.setInterval(20);
+        t.timer.setInterval(0);
+        t.at(1s);
+        for (int i = 1; i <= 6; ++i) {
+            t.timer.setInterval(40); // keeps putting the tick off
+            t.at(1s + i * 30ms);
+        }
+        for (auto when : {1189ms, 1190ms, 1233ms, 1270ms, 1400ms, 1429ms, 1430ms})
+            t.at(when);
+        QCOMPARE(t.dues, (Dues{1190ms, 1230ms, 1270ms, 1310ms, 1430ms}));
+        QCOMPARE(player.times[3], ManualTimer::Start + 1310ms); // handled at 1400 ms
+        QVERIFY(!t.timer.currentDue()); // only inside a tick
+        QVERIFY_THROWS_EXCEPTION(beat::RunTimeError, t.timer.setInterval(-1));
     }
 
     void aBeatIsPaintedWhenItsHoldEnds() {
