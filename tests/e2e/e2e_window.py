@@ -80,9 +80,8 @@ def on_x11(binary, folder):
               f"window at {x},{y} is not centred")
 
         # No window manager here: dragging the background moves the window all the same.
-        sh("xdotool", "mousemove", "--sync", str(x + 30), str(y + 30), "mousedown", "1")
-        sh("xdotool", "mousemove", "--sync", str(x + 60), str(y + 50))
-        sh("xdotool", "mousemove", "--sync", str(x + 80), str(y + 70), "mouseup", "1")
+        sh("xdotool", *f"mousemove --sync {x + 30} {y + 30} mousedown 1 mousemove --sync {x + 60} "
+           f"{y + 50} mousemove --sync {x + 80} {y + 70} mouseup 1".split())
         time.sleep(0.2)
         nx, ny, _, _ = m.geometry()
         check((nx - x, ny - y) == (50, 40), f"dragged by 50,40 the window moved {nx - x},{ny - y}")

@@ -8,12 +8,10 @@
 #include <QTest>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <fcntl.h>
 #include <functional>
-#include <future>
 #include <sndfile.h>
 #include <sys/stat.h>
 #include <vector>
@@ -229,32 +227,6 @@ class TestSound : public QObject {
         QCOMPARE(source.clickFor(file), m_fallback);
         QCOMPARE(source.decodes(), 2);
         QCOMPARE(m_lines.size(), std::size_t(1));
-    }
-
-    // A beat never waits for a decode, and a file that changes while one runs ends up
-    // decoded as it is now.
-    void neverWaitsForADecode() {
-        std::promise<void> release;
-        const std::shared_future<void> released = release.get_future().share();
-        std::atomic<bool> waitedInVain = false;
-        ClickSource source(
-            m_fallback,
-            [&](const std::string& file, std::string& why) {
-                // Ten seconds run out only if the beat below waited for us.
-                if (released.wait_for(10s) != std::future_status::ready)
-                    waitedInVain = true;
-                return loadClickFile(file, StreamRate, &why);
-            },
-            reporter());
-        const std::string file = path("slow.wav");
-        QVERIFY(writeSound(file, 0.05));
-        QCOMPARE(source.clickFor(file), m_fallback);
-        QVERIFY(writeSound(file, 0.1));
-        QCOMPARE(source.clickFor(file), m_fallback);
-        release.set_value();
-        const ClickPtr click = nextBeat(source, file);
-        QVERIFY(!waitedInVain);
-        QVERIFY(click && click->size() == 4800);
     }
 
     // What the fuzzer once crashed on, at every rate it tried: samples in range, or none.
