@@ -79,8 +79,6 @@ class TestEngine : public QObject {
     void beatInterval_data() {
         QTest::addColumn<int>("tempo");
         QTest::addColumn<int>("interval");
-        QTest::newRow("minimum") << 20 << 3000;
-        QTest::newRow("maximum") << 400 << 150;
         QTest::newRow("666.67 rounds up") << 90 << 667;
         QTest::newRow("545.45 rounds down") << 110 << 545;
         QTest::newRow("tie 937.5 to even") << 64 << 938;
@@ -165,7 +163,6 @@ class TestEngine : public QObject {
             QCOMPARE(rig.tmrBPM.intervals.back(), BeatInterval(std::int16_t(tempo)));
         else
             QCOMPARE(rig.tmrBPM.intervals.size(), changes);
-        QCOMPARE(rig.lblTimer2.text, std::to_string(ticks));
     }
 };
 

@@ -123,16 +123,9 @@ class PrivatePulse:
                         '; services_dir=$1; start_pulse', SCRIPTS, self.dir], check=True)
 
     def kill(self):
-        """Kills the server; the stream that keeps its sink awake ends with it."""
-        try:
-            with open(self.pid_file) as f:
-                pid = int(f.read().split()[0])
-            os.kill(pid, signal.SIGKILL)
-        except (OSError, ValueError):
-            return
-        for _ in range(100):
-            try:
-                os.kill(pid, 0)
-            except ProcessLookupError:
-                return
-            time.sleep(0.05)
+        """Kills the server; the stream that keeps its sink awake ends with it. Its pid file
+        goes too: while nothing reaps the dead server, a new one would take it for running."""
+        subprocess.run(["pkill", "-KILL", "-F", self.pid_file], capture_output=True)
+        subprocess.run(["pidwait", "-F", self.pid_file], capture_output=True, timeout=10)
+        if os.path.exists(self.pid_file):
+            os.unlink(self.pid_file)
