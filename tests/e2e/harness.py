@@ -35,8 +35,9 @@ class Metronome:
         while not self.window:
             check(time.monotonic() < deadline, "the window never appeared")
             time.sleep(0.05)
-            self.window = (subprocess.run(["xdotool", "search", "--onlyvisible", "--name", TITLE],
-                                          capture_output=True, text=True).stdout.split() or [None])[0]
+            found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", TITLE],
+                                   capture_output=True, text=True).stdout.split()
+            self.window = found[0] if found else None
 
     def geometry(self):
         values = dict(line.split("=") for line in
