@@ -60,16 +60,18 @@ int main(int argc, char* argv[]) {
         std::sort(lateMs.begin(), lateMs.end());
         const double p99 = lateMs.empty() ? 0 : lateMs[lateMs.size() * 99 / 100];
         const auto& mixer = player.mixer();
-        std::printf("beats=%zu clicks_started=%lld clicks_dropped=%lld withdrawn=%lld "
-                    "mapping_moves=%lld "
-                    "min_slack_ms=%.1f tick_late_p99_ms=%.2f tick_late_max_ms=%.2f "
-                    "cpu_pct=%.2f peak_rss_mb=%.1f click_delay_ms=%.0f\n",
+        std::printf("beats=%zu clicks_started=%lld clicks_dropped=%lld clicks_late=%lld "
+                    "rewrites=%lld mapping_moves=%lld "
+                    "tick_late_p99_ms=%.2f tick_late_max_ms=%.2f "
+                    "cpu_pct=%.2f peak_rss_mb=%.1f click_delay_ms=%.0f lead_ms=%.1f quantum=%lld\n",
                     lateMs.size(), static_cast<long long>(mixer.clicksStarted()),
                     static_cast<long long>(mixer.clicksDropped()),
-                    static_cast<long long>(mixer.clicksWithdrawn()),
-                    static_cast<long long>(mixer.mappingMoves()), mixer.minSlackNs() / 1e6, p99,
+                    static_cast<long long>(mixer.clicksLate()),
+                    static_cast<long long>(mixer.rewrites()),
+                    static_cast<long long>(mixer.clock().moves()), p99,
                     lateMs.empty() ? 0 : lateMs.back(), 100.0 * (cpu(after) - cpu(before)) / wall,
-                    after.ru_maxrss / 1024.0, mixer.delayNs() / 1e6);
+                    after.ru_maxrss / 1024.0, mixer.delayNs() / 1e6, mixer.clock().leadNs() / 1e6,
+                    static_cast<long long>(mixer.clock().quantum()));
         std::fflush(stdout);
         app.quit();
     });

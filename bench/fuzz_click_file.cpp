@@ -19,13 +19,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (float s : *click)
         if (!(s >= -1.0f && s <= 1.0f))
             __builtin_trap();
-    sound::ClickMixer mixer(rate, 0);
+    sound::ClickMixer mixer(rate);
     mixer.request(click, 60'000'000);
     mixer.request(click, 61'000'000);
-    std::vector<std::int16_t> out(1024);
+    mixer.foresee(click, 70'000'000, 150'000'000);
+    std::vector<std::int16_t> out;
     for (int i = 0; i < 8; ++i) {
-        mixer.timing(i * 20'000'000LL, i * 20'000'000LL);
-        mixer.render(out.data(), out.size());
+        mixer.timing(i * 20'000'000LL, i * rate / 50, 0, 0);
+        mixer.write(i * 20'000'000LL, 1024, out);
     }
     return 0;
 }

@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -27,17 +28,18 @@ long rssKb() {
     return -1;
 }
 
-// An output that renders nothing by itself: the soak pulls the stream on its own clock.
+// An output that renders nothing by itself: the soak pulls the stream on its own clock, as
+// a server would that takes each sample `leadNs` before it is heard.
 struct ManualOutput : sound::AudioOutput {
     std::shared_ptr<sound::ClickMixer> mixer;
+    std::optional<std::int64_t> originNs; // when frame 0 is heard
+    std::vector<std::int16_t> out;
     void start(std::shared_ptr<sound::ClickMixer> m) override { mixer = std::move(m); }
-    std::int64_t delayNs() const override { return 50'000'000; }
-    std::int64_t writtenNs = 0;
-    // Pulls `frames` as a server would that plays the stream `leadNs` behind the writing.
-    void pull(std::int16_t* out, std::size_t frames, std::int64_t nowNs, std::int64_t leadNs) {
-        mixer->timing(nowNs, writtenNs - leadNs);
-        mixer->render(out, frames);
-        writtenNs += static_cast<std::int64_t>(frames) * 1'000'000'000 / 48000;
+    void pull(std::size_t frames, std::int64_t nowNs, std::int64_t leadNs) {
+        if (!originNs)
+            originNs = nowNs;
+        mixer->timing(nowNs, (nowNs - *originNs + leadNs) * 48 / 1'000'000, leadNs, 0);
+        mixer->write(nowNs, frames, out);
     }
 };
 
@@ -49,6 +51,11 @@ struct SimulatedTimePlayer : sound::TimedPlayer {
     void PlaySoundA(const char* path, std::uint32_t flags, Clock::time_point at) override {
         player.PlaySoundA(path, flags,
                           nowNs < 0 ? at : Clock::time_point(std::chrono::nanoseconds(nowNs)));
+    }
+    void foresee(std::optional<sound::BeatGrid> grid, bool clicks) override {
+        if (grid && nowNs >= 0)
+            grid->next = Clock::time_point(std::chrono::nanoseconds(nowNs) + grid->interval);
+        player.foresee(grid, clicks);
     }
 };
 
@@ -81,7 +88,6 @@ int main(int argc, char* argv[]) {
     std::fflush(stdout);
     const std::int64_t beatNs = 150'000'000;
     const auto beats = static_cast<std::int64_t>(hours * 3600 * 1e9 / beatNs);
-    std::vector<std::int16_t> block(static_cast<std::size_t>(48000 * 0.15));
     QElapsedTimer wall;
     wall.start();
     std::int64_t now = 0;
@@ -95,7 +101,7 @@ int main(int argc, char* argv[]) {
             frm.grab(); // paints the bevel: regions made and freed
             frm.control<QCheckBox>("chkSpeed").click();
         }
-        manual->pull(block.data(), block.size(), now, 0);
+        manual->pull(48000 * 15 / 100, now, 20'000'000);
         now += beatNs;
         // As the real loop would between ticks: deliver what the beat posted.
         QCoreApplication::processEvents();
@@ -112,13 +118,16 @@ int main(int argc, char* argv[]) {
     // Real time: the window's own timers at 400 BPM, the stream pulled every 20 ms, on the
     // real clock from here on.
     simulated.nowNs = -1;
+    manual->originNs.reset();
+    manual->mixer->restart(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                               std::chrono::steady_clock::now().time_since_epoch())
+                               .count());
     QTimer pull;
     pull.setTimerType(Qt::PreciseTimer);
     QObject::connect(&pull, &QTimer::timeout, [&] {
-        std::vector<std::int16_t> chunk(960);
         const auto t = std::chrono::steady_clock::now().time_since_epoch();
-        manual->pull(chunk.data(), chunk.size(),
-                     std::chrono::duration_cast<std::chrono::nanoseconds>(t).count(), 20'000'000);
+        manual->pull(960, std::chrono::duration_cast<std::chrono::nanoseconds>(t).count(),
+                     20'000'000);
     });
     pull.start(20);
     const std::int64_t before = frm.BeatCount();

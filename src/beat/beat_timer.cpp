@@ -25,4 +25,8 @@ void BeatTimer::tmrBPM_Timer() {
         m_c.sound.PlaySoundA(SoundPath, nullptr, SND_FILENAME | SND_ASYNC);
 }
 
+bool BeatTimer::clicksNext() const {
+    return m_c.chkMute.value() == 0 && m_c.chkSound.value() == 0;
+}
+
 } // namespace beat

@@ -19,6 +19,9 @@ class BeatTimer {
     void resetCount() { m_beatCount = 0; }
     // One beat.
     void tmrBPM_Timer();
+    // Whether a beat ticking now would play the click, as Mute and Pause stand; the sound
+    // writes the next beats' clicks ahead on it.
+    bool clicksNext() const;
     // Beats counted since load; 64 bits so that hours of beats never wrap.
     std::int64_t BeatCount() const { return m_beatCount; }
 

@@ -19,6 +19,7 @@ class Engine {
     void hsbBPM_Change() { m_tempo.hsbBPM_Change(); }
     // One beat (beat_timer.cpp).
     void tmrBPM_Timer() { m_beatTimer.tmrBPM_Timer(); }
+    bool clicksNext() const { return m_beatTimer.clicksNext(); }
     // One slow tick, and a click on "Speed Practice" (speed_practice.cpp).
     void tmr2_Timer() { m_speedPractice.tmr2_Timer(); }
     void chkSpeed_Click() { m_speedPractice.chkSpeed_Click(); }

@@ -1,118 +1,128 @@
 #pragma once
 
 #include "click_loader.h"
+#include "stream_clock.h"
 
 #include <array>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace sound {
 
-// Places clicks on exact stream samples. The GUI thread asks for a click at a beat's due
-// time on the monotonic clock; the audio thread renders the stream and starts the click at
-// the sample that the server says will be heard at that time plus a constant delay.
-// Hand-over is a lock-free ring, so the audio thread never waits for the GUI thread.
+// Places clicks on exact stream samples. The GUI thread says which beats click: each beat as
+// its handler runs, and the beats it foresees from then on, every interval. The audio thread
+// writes the stream far ahead of what is heard, with the foreseen clicks in it, and writes it
+// again from the first sample that a change alters. Hand-over is a lock-free ring, so the GUI
+// thread never waits for the audio thread.
 //
-// The one rule: a click starts on the sample heard at its time plus the delay, as the
-// mapping says when that sample is written; if the sample has already been written when the
-// click is asked for, the click is dropped. Which sample is heard when comes from the
-// server's timing readings: the mapping is the median of the last few readings, and it
-// moves only when that median is off by more than a tolerance, so clicks on one grid stay
-// exactly whole intervals apart.
-//
-// A click may be asked for ahead of its beat and taken back until it starts; asking again
-// for the same due time only replaces the sound, so a click is never heard twice.
+// The one rule: every beat that is to click is heard at its due time plus the delay, on the
+// sample the stream clock gives; whatever is written and still ahead of what the server has
+// taken is written again to match; a beat the server has taken is never moved, and never
+// heard twice; one asked for too late to be on time is heard as soon as the server allows.
 class ClickMixer {
   public:
-    // Readings kept, how many make a mapping, and how far it may be off before it moves.
-    static constexpr std::size_t Readings = 31;
-    static constexpr std::size_t MinReadings = 5;
-    static constexpr std::int64_t ToleranceNs = 1'000'000;
+    // The most a click may come late rather than not at all.
+    static constexpr std::int64_t LateLimitNs = 100'000'000;
+    // What is kept of the stream written, to see what a change alters; more than any buffer.
+    static constexpr std::int64_t KeptFrames = std::int64_t{1} << 17;
 
-    ClickMixer(int rate, std::int64_t delayNs);
+    explicit ClickMixer(int rate);
 
-    // GUI thread: sound `click` at monotonic time `dueNs` plus the delay, cutting a click
-    // still sounding. False when the audio thread has not kept up (the click is dropped).
+    // GUI thread: the beat due at `dueNs` clicks with `click`. Asking again for the same beat
+    // only changes its sound. False when the audio thread has not kept up.
     bool request(ClickPtr click, std::int64_t dueNs);
-    // GUI thread: take back the click asked for `dueNs`, unless it has started.
-    bool withdraw(std::int64_t dueNs);
-    // Any thread: the due time of the last click asked for, or INT64_MIN.
+    // GUI thread: from `fromNs` on, a beat every `intervalNs` clicks with `click`, until told
+    // otherwise; no click: none is foreseen. Replaces what was foreseen before.
+    bool foresee(ClickPtr click, std::int64_t fromNs, std::int64_t intervalNs);
+    // Any thread: the due time of the last beat asked for, or INT64_MIN.
     std::int64_t lastRequestNs() const { return m_lastRequest.load(std::memory_order_relaxed); }
+    // Any thread: from a beat's due time to its click being heard, as the output now needs.
+    std::int64_t delayNs() const { return m_delayNs.load(std::memory_order_relaxed); }
 
-    // Audio thread: a new stream; its first sample is frame 0, and nothing is known of when
-    // it is heard. What was placed or sounding for the old stream is gone.
-    void restart();
-    // Audio thread: the server's reading that stream time `streamNs` is heard at `nowNs`.
-    void timing(std::int64_t nowNs, std::int64_t streamNs);
-    // Audio thread: the stream paused or jumped (underrun, cork): what was known of when its
-    // samples are heard no longer holds. Clicks wait for new readings.
-    void resync();
-    // Audio thread, or any thread while the audio thread is held: place the clicks asked
-    // for so far, so that they need not wait for the next block to be rendered.
-    void accept();
-    // Audio thread: the next `frames` mono samples of the stream.
-    void render(std::int16_t* out, std::size_t frames);
-    // Audio thread: whether it is known when the stream's samples are heard.
-    bool mapped() const { return m_mapped; }
-    // Audio thread: whether a click is sounding or waiting to.
-    bool busy() const { return m_current || m_placedCount > 0 || m_waitingCount > 0; }
+    // Audio thread: a new stream at `nowNs`; its first sample is frame 0 and nothing is known
+    // of when it is heard, nor of what the output needs.
+    void restart(std::int64_t nowNs);
+    // Audio thread: one of the server's timing readings (see StreamClock::reading). True
+    // when it changed where clicks go: the stream is to be written again now.
+    bool timing(std::int64_t atNs, std::int64_t readFrames, std::int64_t sinkNs,
+                std::int64_t transportNs);
+    // Audio thread: the stream stood still or jumped; `output`: it moved to another sink.
+    void resync(bool output = false);
+    // Audio thread, or any thread while the audio thread is held: brings what is written in
+    // line with what was asked for at `nowNs`, and adds `ahead` new frames. `out` gets the
+    // samples from the returned frame up to the new end; the frame is at most `written()`
+    // from before the call, and less where samples already written are written again.
+    std::int64_t write(std::int64_t nowNs, std::size_t ahead, std::vector<std::int16_t>& out);
+    // Audio thread: the stream's write index, in frames.
+    std::int64_t written() const { return m_written; }
+    // Audio thread: whether a click is foreseen or waiting to be heard.
+    bool busy() const;
 
+    StreamClock& clock() { return m_clock; }
+    const StreamClock& clock() const { return m_clock; }
     int rate() const { return m_rate; }
-    std::int64_t delayNs() const { return m_delayNs; }
-    // Figures for tests and benchmarks.
+    // Figures for tests and benchmarks: clicks the server took, asked for and never heard,
+    // heard late, and writes that went back over samples already written.
     std::int64_t clicksStarted() const { return m_started.load(std::memory_order_relaxed); }
     std::int64_t clicksDropped() const { return m_dropped.load(std::memory_order_relaxed); }
-    std::int64_t clicksWithdrawn() const { return m_withdrawn.load(std::memory_order_relaxed); }
-    std::int64_t mappingMoves() const { return m_moves.load(std::memory_order_relaxed); }
-    // The least time by which a click's sample was still ahead of the writing when the
-    // audio thread received it; what the delay has to spare.
-    std::int64_t minSlackNs() const { return m_minSlack.load(std::memory_order_relaxed); }
+    std::int64_t clicksLate() const { return m_late.load(std::memory_order_relaxed); }
+    std::int64_t rewrites() const { return m_rewrites.load(std::memory_order_relaxed); }
 
   private:
-    struct Request {
-        ClickPtr click; // none: withdraw the click for atNs
-        std::int64_t atNs = 0;
+    struct Message {
+        ClickPtr click;
+        std::int64_t dueNs = 0;
+        std::int64_t intervalNs = 0; // 0: one beat; otherwise what is foreseen
+        bool foresee = false;
+    };
+    struct Beat {
+        std::int64_t dueNs = 0;
+        ClickPtr click;
+    };
+    struct Start {
         std::int64_t frame = 0;
+        std::int64_t dueNs = 0;
+        ClickPtr click;
     };
     static constexpr std::size_t RingSize = 64;
 
-    bool push(Request&& request);
-    bool pop(Request& out);
-    void take(Request&& request);
-    void place(Request&& request);
-    std::int64_t frameFor(std::int64_t atNs) const;
+    bool push(Message&& message);
+    void accept();
+    void commit(std::int64_t upTo);
+    void place(std::int64_t from, std::int64_t to);
+    void put(std::int64_t dueNs, const ClickPtr& click, bool asked, std::int64_t from,
+             std::int64_t to);
+    void render(std::int64_t from, std::int64_t to, std::int16_t* out) const;
+    bool heard(std::int64_t dueNs) const;
 
     const int m_rate;
-    const std::int64_t m_delayNs;
+    StreamClock m_clock;
 
-    std::array<Request, RingSize> m_ring;
+    std::array<Message, RingSize> m_ring;
     std::atomic<std::size_t> m_head{0};
     std::atomic<std::size_t> m_tail{0};
     std::atomic<std::int64_t> m_lastRequest{INT64_MIN};
+    std::atomic<std::int64_t> m_delayNs{0};
 
-    // Audio thread only. Frame f is heard at m_zeroNs + f / rate.
+    // Audio thread only.
+    std::vector<Beat> m_asked; // by due time
+    Beat m_foreseen;           // the first beat foreseen, and its click
+    std::int64_t m_intervalNs = 0;
+    std::vector<Start> m_starts;             // by frame: where clicks start in the stream
+    std::vector<std::int64_t> m_placedAgain; // scratch: beats placed before the last change
+    std::array<std::int64_t, 32> m_heardDue{};
+    std::size_t m_heardCount = 0;
+    std::vector<std::int16_t> m_kept; // the stream as written, by frame modulo its size
+    std::vector<std::int16_t> m_scratch;
     std::int64_t m_written = 0;
-    bool m_mapped = false;
-    std::int64_t m_zeroNs = 0;
-    std::array<std::int64_t, Readings> m_readings{};
-    std::size_t m_readingCount = 0;
-    std::size_t m_readingNext = 0;
-    // Received before there was a mapping; placed as soon as there is one.
-    std::array<Request, RingSize> m_waiting;
-    std::size_t m_waitingCount = 0;
-    // Placed, in stream order, not started yet.
-    std::array<Request, RingSize> m_placed;
-    std::size_t m_placedCount = 0;
-    ClickPtr m_current;
-    std::int64_t m_currentStart = 0;
-    std::int64_t m_startedNs = INT64_MIN; // the due time of the last click started
+    std::int64_t m_taken = 0; // frames before it are the server's
 
     std::atomic<std::int64_t> m_started{0};
     std::atomic<std::int64_t> m_dropped{0};
-    std::atomic<std::int64_t> m_withdrawn{0};
-    std::atomic<std::int64_t> m_moves{0};
-    std::atomic<std::int64_t> m_minSlack{INT64_MAX};
+    std::atomic<std::int64_t> m_late{0};
+    std::atomic<std::int64_t> m_rewrites{0};
 };
 
 } // namespace sound

@@ -33,7 +33,18 @@ void tryRealtime() {
     pthread_setschedparam(pthread_self(), SCHED_FIFO | SCHED_RESET_ON_FORK, &param);
 }
 
-constexpr int TickMs = 100;
+constexpr std::int64_t NsPerMs = 1'000'000;
+
+// What the desktop's mixer shows for us, and how it treats the stream.
+constexpr const char* AppId = "org.velkaro.Metronome";
+
+pa_proplist* appProperties() {
+    pa_proplist* p = pa_proplist_new();
+    pa_proplist_sets(p, PA_PROP_APPLICATION_NAME, "Metronome");
+    pa_proplist_sets(p, PA_PROP_APPLICATION_ID, AppId);
+    pa_proplist_sets(p, PA_PROP_APPLICATION_ICON_NAME, AppId);
+    return p;
+}
 
 } // namespace
 
@@ -61,6 +72,7 @@ void PulseOutput::start(std::shared_ptr<ClickMixer> mixer) {
         pa_mainloop_api* api = pa_threaded_mainloop_get_api(m_loop);
         timeval now{};
         m_timer = api->time_new(api, pa_gettimeofday(&now), &PulseOutput::onTimer, this);
+        m_retryAtNs = monotonicNs() + std::int64_t{RetryMs} * NsPerMs;
         connect();
     }
     pa_threaded_mainloop_unlock(m_loop);
@@ -70,8 +82,10 @@ void PulseOutput::wake() {
     if (!m_loop || !m_corked.load())
         return;
     pa_threaded_mainloop_lock(m_loop);
-    if (m_corked.load())
+    if (m_corked.load()) {
         cork(false);
+        arm(0);
+    }
     pa_threaded_mainloop_unlock(m_loop);
 }
 
@@ -79,12 +93,28 @@ void PulseOutput::deliver() {
     if (!m_loop)
         return;
     pa_threaded_mainloop_lock(m_loop);
-    m_mixer->accept();
+    if (m_stream && pa_stream_get_state(m_stream) == PA_STREAM_READY)
+        push(0);
     pa_threaded_mainloop_unlock(m_loop);
 }
 
+// The mixer's samples to the server: where it wrote over samples already there, back from
+// the write index by as much, so that the stream's timeline stays as it was.
+void PulseOutput::push(std::size_t frames) {
+    const std::int64_t end = m_mixer->written();
+    const std::int64_t from = m_mixer->write(monotonicNs(), frames, m_out);
+    if (m_out.empty())
+        return;
+    const auto back = static_cast<std::int64_t>((end - from) * sizeof(std::int16_t));
+    pa_stream_write(m_stream, m_out.data(), m_out.size() * sizeof(std::int16_t), nullptr, -back,
+                    PA_SEEK_RELATIVE);
+}
+
 void PulseOutput::connect() {
-    m_context = pa_context_new(pa_threaded_mainloop_get_api(m_loop), "Metronome");
+    pa_proplist* props = appProperties();
+    m_context =
+        pa_context_new_with_proplist(pa_threaded_mainloop_get_api(m_loop), "Metronome", props);
+    pa_proplist_free(props);
     if (!m_context)
         return;
     pa_context_set_state_callback(m_context, &PulseOutput::onContextState, this);
@@ -96,8 +126,8 @@ void PulseOutput::onContextState(pa_context* context, void* self) {
     auto* out = static_cast<PulseOutput*>(self);
     switch (pa_context_get_state(context)) {
     case PA_CONTEXT_READY:
-        // PipeWire's PulseAudio server keeps three blocks in its buffer whatever latency is
-        // asked for, so it gets small ones; PulseAudio itself does better with larger ones.
+        // PipeWire's PulseAudio server runs its graph at a quantum near the block asked
+        // for, and its readings are of another kind (see StreamClock).
         if (pa_operation* op = pa_context_get_server_info(
                 context,
                 [](pa_context* c, const pa_server_info* info, void* self) {
@@ -107,7 +137,9 @@ void PulseOutput::onContextState(pa_context* context, void* self) {
                         return;
                     const bool pipewire =
                         info && info->server_name && std::strstr(info->server_name, "PipeWire");
-                    out->m_blockMs = pipewire ? SmallBlockMs : BlockMs;
+                    out->m_bufferMs = pipewire ? PipeWireBufferMs : BufferMs;
+                    out->m_blockMs = pipewire ? PipeWireBlockMs : BlockMs;
+                    out->m_mixer->clock().setQuantized(pipewire);
                     out->openStream();
                 },
                 out))
@@ -125,23 +157,31 @@ void PulseOutput::onContextState(pa_context* context, void* self) {
 void PulseOutput::openStream() {
     const int rate = m_mixer->rate();
     const pa_sample_spec spec{PA_SAMPLE_S16LE, static_cast<std::uint32_t>(rate), 1};
-    m_stream = pa_stream_new(m_context, "click", &spec, nullptr);
+    pa_proplist* props = pa_proplist_new();
+    pa_proplist_sets(props, PA_PROP_MEDIA_NAME, "Metronome click");
+    // A musician's tool, heard along with the music played to it; not an event sound.
+    pa_proplist_sets(props, PA_PROP_MEDIA_ROLE, "music");
+    m_stream = pa_stream_new_with_proplist(m_context, "Metronome click", &spec, nullptr, props);
+    pa_proplist_free(props);
     if (!m_stream)
         return;
     pa_stream_set_state_callback(m_stream, &PulseOutput::onStreamState, this);
     pa_stream_set_write_callback(m_stream, &PulseOutput::onWrite, this);
+    pa_stream_set_moved_callback(m_stream, &PulseOutput::onMoved, this);
+    pa_stream_set_suspended_callback(m_stream, &PulseOutput::onMoved, this);
     pa_buffer_attr attr{};
     attr.maxlength = static_cast<std::uint32_t>(-1);
-    attr.tlength = bytesFor(TargetMs, rate);
+    attr.tlength = bytesFor(m_bufferMs, rate);
     // Playing from the first sample and on through an underrun keeps the stream's samples
     // on one timeline with the clock: what comes too late is lost, nothing shifts.
     attr.prebuf = 0;
     attr.minreq = bytesFor(m_blockMs, rate);
     attr.fragsize = static_cast<std::uint32_t>(-1);
-    m_mixer->restart();
+    m_mixer->restart(monotonicNs());
     m_timingAsked = false;
     m_corked = false;
     m_activeSinceNs = monotonicNs();
+    arm(0);
     if (pa_stream_connect_playback(m_stream, nullptr, &attr, PA_STREAM_ADJUST_LATENCY, nullptr,
                                    nullptr) < 0) {
         pa_stream_unref(m_stream);
@@ -164,27 +204,27 @@ void PulseOutput::onStreamState(pa_stream* stream, void* self) {
         pa_stream_set_write_callback(stream, nullptr, nullptr);
         pa_stream_unref(stream);
         out->m_stream = nullptr;
+        out->arm(TimingMs);
         break;
     default:
         break;
     }
 }
 
-void PulseOutput::onWrite(pa_stream* stream, std::size_t bytes, void* self) {
+void PulseOutput::onWrite(pa_stream*, std::size_t bytes, void* self) {
     auto* out = static_cast<PulseOutput*>(self);
     if (!out->m_realtimeTried) {
         out->m_realtimeTried = true;
         tryRealtime();
     }
-    // Until there is a mapping, every block asks where playback is.
-    if (!out->m_mixer->mapped())
-        out->askTiming();
-    void* data = nullptr;
-    if (pa_stream_begin_write(stream, &data, &bytes) < 0 || !data)
-        return;
-    const std::size_t frames = bytes / sizeof(std::int16_t);
-    out->m_mixer->render(static_cast<std::int16_t*>(data), frames);
-    pa_stream_write(stream, data, frames * sizeof(std::int16_t), nullptr, 0, PA_SEEK_RELATIVE);
+    out->push(bytes / sizeof(std::int16_t));
+}
+
+// Another sink, or the same one woken from a suspend: its timing and its needs are new.
+void PulseOutput::onMoved(pa_stream*, void* self) {
+    auto* out = static_cast<PulseOutput*>(self);
+    out->m_mixer->resync(true);
+    out->arm(0);
 }
 
 void PulseOutput::askTiming() {
@@ -208,11 +248,15 @@ void PulseOutput::onTiming(pa_stream* stream, int success, void* self) {
     pa_gettimeofday(&now);
     const auto age = static_cast<std::int64_t>(pa_timeval_diff(&now, &info->timestamp)) * 1000;
     const std::int64_t at = monotonicNs() - age;
-    const double readSeconds =
-        static_cast<double>(info->read_index) / sizeof(std::int16_t) / out->m_mixer->rate();
-    const auto streamNs = static_cast<std::int64_t>(readSeconds * 1e9) -
-                          static_cast<std::int64_t>(info->sink_usec) * 1000;
-    out->m_mixer->timing(at, streamNs);
+    if (out->m_mixer->timing(at, info->read_index / static_cast<std::int64_t>(sizeof(std::int16_t)),
+                             static_cast<std::int64_t>(info->sink_usec) * 1000,
+                             static_cast<std::int64_t>(info->transport_usec) * 1000))
+        out->push(0);
+    StreamClock& clock = out->m_mixer->clock();
+    if (clock.mapped()) {
+        const std::int64_t now = monotonicNs();
+        out->armNs(clock.nextReadingNs(now, std::int64_t{TimingMs} * NsPerMs) - now);
+    }
 }
 
 void PulseOutput::cork(bool corked) {
@@ -245,42 +289,56 @@ void PulseOutput::drop() {
     m_corked = false;
 }
 
+void PulseOutput::arm(int ms) {
+    armNs(std::int64_t{ms} * NsPerMs);
+}
+
+void PulseOutput::armNs(std::int64_t ns) {
+    if (!m_timer)
+        return;
+    timeval next{};
+    pa_timeval_add(pa_gettimeofday(&next),
+                   static_cast<pa_usec_t>(std::max<std::int64_t>(ns, 0) / 1000));
+    pa_threaded_mainloop_get_api(m_loop)->time_restart(m_timer, &next);
+}
+
 void PulseOutput::lost() {
     if (!m_saidMissing)
         std::fprintf(stderr, "metronome: no sound server; the beat flashes silently and the "
                              "click starts when one appears\n");
     m_saidMissing = true;
     drop();
+    arm(TimingMs);
 }
 
-void PulseOutput::onTimer(pa_mainloop_api* api, pa_time_event* event, const timeval*, void* self) {
-    auto* out = static_cast<PulseOutput*>(self);
-    out->tick();
-    timeval next{};
-    pa_timeval_add(pa_gettimeofday(&next), pa_usec_t{TickMs} * PA_USEC_PER_MSEC);
-    api->time_restart(event, &next);
+void PulseOutput::onTimer(pa_mainloop_api*, pa_time_event*, const timeval*, void* self) {
+    static_cast<PulseOutput*>(self)->tick();
 }
 
+// Armed again by itself while there is a stream to watch or a server to find; a corked stream
+// needs neither, and the thread sleeps until a click is asked for.
 void PulseOutput::tick() {
-    ++m_ticks;
-    if (m_ticks % (TimingMs / TickMs) == 0)
-        askTiming();
-    if (m_ticks % (RetryMs / TickMs) != 0)
-        return;
-    if (!m_context) {
-        connect();
-        return;
-    }
-    if (pa_context_get_state(m_context) != PA_CONTEXT_READY)
-        return;
-    if (!m_stream) {
-        openStream();
+    const std::int64_t now = monotonicNs();
+    if (!m_context || pa_context_get_state(m_context) != PA_CONTEXT_READY || !m_stream) {
+        if (now >= m_retryAtNs) {
+            m_retryAtNs = now + std::int64_t{RetryMs} * NsPerMs;
+            if (!m_context)
+                connect();
+            else if (pa_context_get_state(m_context) == PA_CONTEXT_READY && !m_stream)
+                openStream();
+        }
+        arm(TimingMs);
         return;
     }
     const std::int64_t last = std::max(m_mixer->lastRequestNs(), m_activeSinceNs);
-    const bool idle = monotonicNs() - last > std::int64_t{IdleMs} * 1'000'000;
-    if (!m_corked && idle && !m_mixer->busy())
+    const bool idle = now - last > std::int64_t{IdleMs} * NsPerMs;
+    if (!m_corked && idle && !m_mixer->busy()) {
         cork(true);
+        return;
+    }
+    // The reply arms the timer for the reading after it; this only keeps the timer going.
+    askTiming();
+    arm(m_mixer->clock().mapped() ? TimingMs : FirstTimingMs);
 }
 
 } // namespace sound

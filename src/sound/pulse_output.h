@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 struct pa_context;
 struct pa_mainloop_api;
@@ -15,23 +16,27 @@ struct timeval;
 
 namespace sound {
 
-// The stream to the PulseAudio server (PipeWire's too), on libpulse's own thread. It keeps
-// the server's buffer short, fills it when the server asks, and asks the server often where
-// playback is, so that the mixer knows when each sample is heard. A server that is missing
-// or goes away is tried again every second. After a few seconds without clicks the stream
-// is corked so that the device can rest.
+// The stream to the PulseAudio server (PipeWire's too), on libpulse's own thread. The
+// server holds a long buffer, so the machine wakes seldom; the mixer writes it far ahead and
+// writes it again where a click comes or goes. The server is asked often where playback is,
+// so that the mixer knows when each sample is heard and how far ahead of that the server
+// takes it. A server that is missing or goes away is tried again every second. After a few
+// seconds without clicks the stream is corked and the thread sleeps, so that the device and
+// the machine can rest.
 class PulseOutput : public AudioOutput {
   public:
-    // The latency asked of the server (its buffer and the device's), and the block it asks
-    // for at a time; larger blocks cost less CPU and do not add to the latency, as clicks
-    // are placed the moment they are asked for.
-    static constexpr int TargetMs = 12;
-    static constexpr int BlockMs = 10;
-    static constexpr int SmallBlockMs = 4; // see PA_CONTEXT_READY
-    // From due time to heard: the latency, and what the GUI thread may be late.
-    static constexpr int DelayMs = 28;
-    // How often the server is asked where playback is, once the mapping stands.
-    static constexpr int TimingMs = 100;
+    // The buffer asked of the server, and the block it asks for at a time. PulseAudio sets
+    // the sink's own latency to (buffer - 2 blocks) / 2, 25 ms here: the least the server
+    // wakes for while the click stays within 30 ms of its beat. PipeWire's server runs its
+    // graph at about a quarter of the buffer, rounded down to a power of two: its default
+    // quantum of 1024 samples here.
+    static constexpr int BufferMs = 500;
+    static constexpr int BlockMs = 225;
+    static constexpr int PipeWireBufferMs = 160;
+    static constexpr int PipeWireBlockMs = 50;
+    // How often the server is asked where playback is: often until the mapping stands.
+    static constexpr int TimingMs = 200;
+    static constexpr int FirstTimingMs = 5;
     static constexpr int RetryMs = 1000;
     static constexpr int IdleMs = 5000;
 
@@ -39,7 +44,6 @@ class PulseOutput : public AudioOutput {
     ~PulseOutput() override;
 
     void start(std::shared_ptr<ClickMixer> mixer) override;
-    std::int64_t delayNs() const override { return std::int64_t{DelayMs} * 1'000'000; }
     void wake() override;
     void deliver() override;
 
@@ -49,6 +53,7 @@ class PulseOutput : public AudioOutput {
     static void onWrite(pa_stream* stream, std::size_t bytes, void* self);
     static void onTiming(pa_stream* stream, int success, void* self);
     static void onTimer(pa_mainloop_api* api, pa_time_event* event, const timeval* tv, void* self);
+    static void onMoved(pa_stream* stream, void* self);
 
     void connect();
     void openStream();
@@ -57,6 +62,9 @@ class PulseOutput : public AudioOutput {
     void tick();
     void askTiming();
     void cork(bool cork);
+    void arm(int ms);
+    void armNs(std::int64_t ns);
+    void push(std::size_t frames);
 
     std::shared_ptr<ClickMixer> m_mixer;
     pa_threaded_mainloop* m_loop = nullptr;
@@ -64,7 +72,9 @@ class PulseOutput : public AudioOutput {
     pa_context* m_context = nullptr;
     pa_stream* m_stream = nullptr;
     pa_time_event* m_timer = nullptr;
-    int m_ticks = 0;
+    std::int64_t m_retryAtNs = 0;
+    std::vector<std::int16_t> m_out; // what the mixer has for the server
+    int m_bufferMs = BufferMs;
     int m_blockMs = BlockMs;
     bool m_realtimeTried = false;
     bool m_saidMissing = false;

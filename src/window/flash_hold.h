@@ -5,34 +5,46 @@
 #include <QWidget>
 
 #include <chrono>
+#include <deque>
+#include <functional>
+#include <optional>
+#include <utility>
 
 namespace window {
 
-// Holds back a window's repaint for a moment, so that what a beat changed on the screen
-// shows when the beat's click is heard rather than when its handler ran. Only the pending
-// repaint waits; the state of the controls changes at once.
+// Shows the beat area's change when the beat's click is heard rather than when its handler
+// ran. The control's own flag changes at once, as the beat engine reads it; only whether the
+// label is on the screen follows later. Each beat's change waits for its own time, so beats
+// keep their colours when the click comes more than a beat after its tick.
 class FlashHold : public QObject {
     Q_OBJECT
   public:
     using Clock = std::chrono::steady_clock;
+    using Now = std::function<Clock::time_point()>;
 
-    explicit FlashHold(QWidget& window);
+    // Holds back showing and hiding `label`; `now` is the clock the times are on.
+    explicit FlashHold(QWidget& label, Now now = &Clock::now);
 
-    // Nothing changed in the window is painted before `until`; then all of it at once. A
-    // time already past holds nothing.
-    void holdUntil(Clock::time_point until);
-    bool holding() const { return m_timer.isActive(); }
-
-  protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
+    // Changes made from now on are shown at `at`; none: at once.
+    void showAt(std::optional<Clock::time_point> at) { m_at = at; }
+    // The label is to be shown (or hidden) at the time set by `showAt`.
+    void show(bool visible);
+    // Puts on the screen what is due by now. Its own timer calls it; a test with its own
+    // clock calls it instead.
+    void wake();
+    // Whether a change is still waiting.
+    bool holding() const { return !m_queue.empty(); }
 
   private:
-    void release();
+    void apply(bool visible);
+    void schedule();
+    void onTimer();
 
-    QWidget& m_window;
+    QWidget& m_label;
+    Now m_now;
     QTimer m_timer;
-    bool m_held = false; // a repaint was asked for while holding
-    Clock::time_point m_until{};
+    std::optional<Clock::time_point> m_at;
+    std::deque<std::pair<Clock::time_point, bool>> m_queue; // by time
 };
 
 } // namespace window

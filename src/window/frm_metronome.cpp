@@ -21,11 +21,13 @@
 
 namespace window {
 
-FrmMetronome::FrmMetronome(const ScreenMetrics& screen, sound::TimedPlayer& sound, QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), m_screen(screen), m_sound(sound),
+FrmMetronome::FrmMetronome(const ScreenMetrics& screen, sound::TimedPlayer& sound,
+                           FormTimer::Now now)
+    : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint), m_screen(screen), m_sound(sound),
       m_fx(layoutTwipsPerPixel(screen.twipsPerPixelX())),
       m_fy(layoutTwipsPerPixel(screen.twipsPerPixelY())),
-      m_round(m_gdi, screen, &RoundWindow::showErrorBox) {
+      m_round(m_gdi, screen, &RoundWindow::showErrorBox), m_tmrBPM(nullptr, now),
+      m_tmr2(nullptr, now) {
     setObjectName("frmMetronome");
     setWindowTitle(QString::fromUtf8(design::WindowCaption.data(), design::WindowCaption.size()));
     setWindowIcon(QIcon(":/metronome.ico"));
@@ -37,6 +39,7 @@ FrmMetronome::FrmMetronome(const ScreenMetrics& screen, sound::TimedPlayer& soun
 
     buildControls();
     applyKeyboardConventions(*this);
+    m_flashHold.emplace(control<QLabel>("lblBPM"), now);
 
     m_controls.emplace(QtControls{
         .hsbBPM = QtScrollBar(control<QScrollBar>("hsbBPM")),
@@ -45,7 +48,7 @@ FrmMetronome::FrmMetronome(const ScreenMetrics& screen, sound::TimedPlayer& soun
         .chkMute = QtCheckBox(control<QCheckBox>("chkMute")),
         .chkSound = QtCheckBox(control<QCheckBox>("chkSound")),
         .chkSpeed = QtCheckBox(control<QCheckBox>("chkSpeed")),
-        .lblBPM = QtLabel(control<QLabel>("lblBPM")),
+        .lblBPM = QtBeatLabel(control<QLabel>("lblBPM"), *m_flashHold),
         .lblTimer = QtLabel(control<QLabel>("lblTimer")),
         .lblTitle = QtLabel(control<QLabel>("lblTitle")),
         .lblTimer2 = QtLabel(control<QLabel>("lblTimer2")),
@@ -177,29 +180,33 @@ void FrmMetronome::wireEvents() {
     beat::Engine& engine = *m_engine;
     connect(&hsbBPM(), &QScrollBar::valueChanged, this,
             [&engine] { ErrorDispatch::run("hsbBPM_Change", [&] { engine.hsbBPM_Change(); }); });
+    // The beat's flash is seen when its click is heard, whatever the output's delay.
     connect(&m_tmrBPM, &FormTimer::tick, this, [this, &engine] {
-        m_flashHold.holdUntil(m_tmrBPM.currentDue().value_or(FormTimer::Clock::now()) +
-                              m_sound.delay() - FlashLead);
+        if (const auto due = m_tmrBPM.currentDue())
+            m_flashHold->showAt(*due + m_sound.delay() - FlashLead);
         ErrorDispatch::run("tmrBPM_Timer", [&] { engine.tmrBPM_Timer(); });
-        m_sound.ticked(m_tmrBPM.nextDue());
+        m_flashHold->showAt(std::nullopt);
+        foresee();
     });
-    connect(&m_tmrBPM, &FormTimer::restarted, this,
-            [this] { m_sound.retimed(m_tmrBPM.nextDue()); });
+    connect(&m_tmrBPM, &FormTimer::restarted, this, &FrmMetronome::foresee);
     connect(&m_tmr2, &FormTimer::tick, this,
             [&engine] { ErrorDispatch::run("tmr2_Timer", [&] { engine.tmr2_Timer(); }); });
-    // Mute and Pause decide the next click: one placed ahead is taken back, and the click
-    // after either is unticked must find the sound awake.
+    // Mute and Pause decide whether the next beats click.
     for (const char* name : {"chkMute", "chkSound"})
-        connect(&control<QCheckBox>(name), &QCheckBox::toggled, this, [this] {
-            m_sound.withdraw();
-            m_sound.wake();
-        });
+        connect(&control<QCheckBox>(name), &QCheckBox::toggled, this, &FrmMetronome::foresee);
     connect(&control<QCheckBox>("chkSpeed"), &QCheckBox::clicked, this,
             [&engine] { ErrorDispatch::run("chkSpeed_Click", [&] { engine.chkSpeed_Click(); }); });
     connect(&control<QPushButton>("cmdExit"), &QPushButton::clicked, this,
             [this] { ErrorDispatch::run("cmdExit_Click", [this] { cmdExit_Click(); }); });
     connect(&control<QPushButton>("Command1"), &QPushButton::clicked, this,
             [this] { ErrorDispatch::run("Command1_Click", [this] { Command1_Click(); }); });
+}
+
+void FrmMetronome::foresee() {
+    std::optional<sound::BeatGrid> grid;
+    if (const auto next = m_tmrBPM.nextDue())
+        grid = sound::BeatGrid{*next, std::chrono::milliseconds(m_tmrBPM.interval())};
+    m_sound.foresee(grid, m_engine->clicksNext());
 }
 
 void FrmMetronome::setVisible(bool visible) {

@@ -24,8 +24,10 @@ namespace window {
 class FrmMetronome : public QWidget, private RoundTarget {
     Q_OBJECT
   public:
-    // `sound` plays the click; `screen` gives the geometry. Neither is owned.
-    FrmMetronome(const ScreenMetrics& screen, sound::TimedPlayer& sound, QWidget* parent = nullptr);
+    // `sound` plays the click; `screen` gives the geometry. Neither is owned. The timers and
+    // the flash are on the clock `now`; tests give one of their own.
+    FrmMetronome(const ScreenMetrics& screen, sound::TimedPlayer& sound,
+                 FormTimer::Now now = &FormTimer::Clock::now);
     ~FrmMetronome() override;
 
     // The first show runs the load handler before the window appears.
@@ -38,6 +40,7 @@ class FrmMetronome : public QWidget, private RoundTarget {
     QScrollBar& hsbBPM() const { return control<QScrollBar>("hsbBPM"); }
     FormTimer& tmrBPM() { return m_tmrBPM; }
     FormTimer& tmr2() { return m_tmr2; }
+    FlashHold& flashHold() { return *m_flashHold; }
     std::int64_t BeatCount() const { return m_engine->BeatCount(); }
     std::int64_t PracticeCount() const { return m_engine->PracticeCount(); }
 
@@ -72,11 +75,13 @@ class FrmMetronome : public QWidget, private RoundTarget {
     QWidget& widget(std::string_view name) const;
     void buildControls();
     void wireEvents();
+    // Tells the sound where the next beats fall and whether they click, so that their
+    // clicks are in the stream before they are due.
+    void foresee();
     QRect pixelRect(int left, int top, int width, int height) const;
 
     const ScreenMetrics& m_screen;
     sound::TimedPlayer& m_sound;
-    FlashHold m_flashHold{*this};
     const double m_fx, m_fy; // twips per pixel of the layout
     bool m_loaded = false;
     gdi::Gdi m_gdi;
@@ -89,6 +94,7 @@ class FrmMetronome : public QWidget, private RoundTarget {
     std::map<std::string, QWidget*, std::less<>> m_widgets; // by design name
     FormTimer m_tmrBPM;
     FormTimer m_tmr2;
+    std::optional<FlashHold> m_flashHold; // of the beat area, once it exists
     std::optional<QtControls> m_controls; // built once the widgets exist
     std::optional<beat::Engine> m_engine;
 };

@@ -6,6 +6,15 @@
 
 namespace window {
 
+QtBeatLabel::QtBeatLabel(QLabel& w, FlashHold& hold) : m_w(w), m_hold(hold) {
+    m_w.setProperty(Flag, !m_w.isHidden());
+}
+
+void QtBeatLabel::setVisible(bool visible) {
+    m_w.setProperty(Flag, visible);
+    m_hold.show(visible);
+}
+
 BeatSound::BeatSound(sound::TimedPlayer& player, const FormTimer& timer)
     : m_player(player), m_timer(timer) {
     m_player.prepare(desktopPath(beat::BeatTimer::SoundPath).c_str());

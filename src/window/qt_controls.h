@@ -1,6 +1,7 @@
 #pragma once
 
 #include "beat/controls.h"
+#include "flash_hold.h"
 #include "form_timer.h"
 #include "sound/click_player.h"
 
@@ -49,6 +50,23 @@ class QtLabel : public beat::Label {
     QLabel& m_w;
 };
 
+// The beat area. Its flag is the label's own, read and written at once; whether the label is
+// on the screen follows as the flash hold says, when the beat's click is heard.
+class QtBeatLabel : public beat::Label {
+  public:
+    QtBeatLabel(QLabel& w, FlashHold& hold);
+    bool visible() const override { return m_w.property(Flag).toBool(); }
+    void setVisible(bool visible) override;
+    void setCaption(const std::string& caption) override {
+        m_w.setText(QString::fromStdString(caption));
+    }
+
+  private:
+    static constexpr const char* Flag = "Visible";
+    QLabel& m_w;
+    FlashHold& m_hold;
+};
+
 class QtTextBox : public beat::TextBox {
   public:
     explicit QtTextBox(QLineEdit& w) : m_w(w) {}
@@ -76,7 +94,8 @@ struct QtControls {
     QtTextBox txtBPM;
     FormTimer& tmrBPM;
     QtCheckBox chkMute, chkSound, chkSpeed;
-    QtLabel lblBPM, lblTimer, lblTitle, lblTimer2, lblPointless;
+    QtBeatLabel lblBPM;
+    QtLabel lblTimer, lblTitle, lblTimer2, lblPointless;
     BeatSound sound;
 
     // The engine's view of them.

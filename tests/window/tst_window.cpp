@@ -37,27 +37,40 @@ struct FakeScreen : window::ScreenMetrics {
     QRect availableGeometry() const override { return available; }
 };
 
-// Records the clicks the window asks for, with the time each was due, and what it says of
-// the next beat: P played, T ticked, R retimed, W withdraw.
+// Records the clicks the window asks for, with the time each was due, and what it foresees
+// of the next beats: P played, F foreseen clicking, f none foreseen. Its clicks are heard
+// `heardAfter` after they are due.
 struct RecordingPlayer : sound::TimedPlayer {
     std::vector<Clock::time_point> times;
     std::string calls;
-    std::optional<Clock::time_point> next;
+    std::optional<sound::BeatGrid> grid;
+    std::chrono::nanoseconds heardAfter{};
     void PlaySoundA(const char*, std::uint32_t, Clock::time_point at) override {
         times.push_back(at);
         calls += 'P';
     }
-    void ticked(std::optional<Clock::time_point> n) override { calls += 'T', next = n; }
-    void retimed(std::optional<Clock::time_point> n) override { calls += 'R', next = n; }
-    void withdraw() override { calls += 'W'; }
+    void foresee(std::optional<sound::BeatGrid> g, bool clicks) override {
+        calls += clicks && g ? 'F' : 'f';
+        grid = g;
+    }
+    std::chrono::nanoseconds delay() const override { return heardAfter; }
 };
 
-// The window on a screen (1024 × 768 at 15 twips per pixel unless given), clicks recorded.
+// The window on a screen (1024 × 768 at 15 twips per pixel unless given), clicks recorded,
+// its timers and flash on a clock that moves only when the test says so.
 struct WindowRig {
+    static constexpr FormTimer::Clock::time_point Start{1h};
     explicit WindowRig(FakeScreen s = FakeScreen()) : screen(s) {}
     FakeScreen screen;
     RecordingPlayer player;
-    window::FrmMetronome frm{screen, player};
+    FormTimer::Clock::time_point now = Start;
+    window::FrmMetronome frm{screen, player, [this] { return now; }};
+    // The clock reaches `since` after the start; the beat's timer and the flash wake.
+    void at(FormTimer::Clock::duration since) {
+        now = Start + since;
+        frm.tmrBPM().wake();
+        frm.flashHold().wake();
+    }
 };
 
 // Closes every modal box as soon as it opens, noting its title.
@@ -96,15 +109,6 @@ struct ManualTimer {
 };
 
 using Dues = std::vector<FormTimer::Clock::duration>;
-
-// Counts the paints a widget gets.
-struct PaintCounter : QObject {
-    int paints = 0;
-    bool eventFilter(QObject*, QEvent* e) override {
-        paints += e->type() == QEvent::Paint;
-        return false;
-    }
-};
 
 } // namespace
 
@@ -187,20 +191,60 @@ class TestWindow : public QObject {
         QVERIFY(bar.isEnabled());
     }
 
-    void theNextBeatHearsOfEveryChange() {
+    // After every beat and every change of Mute, Pause or tempo, the sound hears where the
+    // next beats fall and whether they click, as the next tick will decide.
+    void theSoundForeseesEveryChange() {
         WindowRig rig;
         FrmMetronome& frm = rig.frm;
         frm.show();
         RecordingPlayer& player = rig.player;
+        QCOMPARE(player.calls, std::string("fF")); // no beat at creation; the first, at load
+        rig.at(600ms);
+        QCOMPARE(player.calls, std::string("fFPF"));
+        QCOMPARE(player.grid->next, WindowRig::Start + 1200ms);
+        QCOMPARE(player.grid->interval, std::chrono::nanoseconds(600ms));
         player.calls.clear();
-        emit frm.tmrBPM().tick();
-        QCOMPARE(player.calls, std::string("PT"));
-        QCOMPARE(player.next, frm.tmrBPM().nextDue());
-        QTest::mouseClick(&frm.control("chkMute"), Qt::LeftButton);
-        QTest::mouseClick(&frm.control("chkSound"), Qt::LeftButton);
+        for (const char* box : {"chkMute", "chkSound"})
+            QTest::mouseClick(&frm.control(box), Qt::LeftButton);
         frm.hsbBPM().setValue(200);
-        QCOMPARE(player.calls, std::string("PTWWR"));
-        QCOMPARE(player.next, frm.tmrBPM().nextDue());
+        QCOMPARE(player.grid->next, WindowRig::Start + 900ms);
+        for (const char* box : {"chkMute", "chkSound"})
+            QTest::mouseClick(&frm.control(box), Qt::LeftButton);
+        QCOMPARE(player.calls, std::string("ffffF"));
+        QCOMPARE(player.grid->interval, std::chrono::nanoseconds(300ms));
+    }
+
+    // Each beat's flash shows when its click is heard, also when that is more than a beat
+    // after the tick, and changes nothing else on the screen before then.
+    void theFlashShowsWhenItsClickIsHeard() {
+        WindowRig rig;
+        FrmMetronome& frm = rig.frm;
+        rig.player.heardAfter = 200ms;
+        frm.show();
+        frm.hsbBPM().setValue(400); // a beat every 150 ms from here
+        auto& area = frm.control<QLabel>("lblBPM");
+        const bool red = !area.isHidden();
+        const auto lead = FrmMetronome::FlashLead;
+        rig.at(150ms);
+        QCOMPARE(area.property("Visible").toBool(), !red); // the beat's own state, at once
+        rig.at(300ms);                                     // the next beat flips it back
+        QCOMPARE(area.property("Visible").toBool(), red);
+        QCOMPARE(area.isHidden(), !red);
+        rig.at(350ms - lead - 1ms);
+        QCOMPARE(area.isHidden(), !red);
+        rig.at(350ms - lead);
+        QCOMPARE(area.isHidden(), red);
+        rig.at(500ms - lead - 1ms);
+        QCOMPARE(area.isHidden(), red);
+        rig.at(500ms - lead);
+        QCOMPARE(area.isHidden(), !red);
+        // With no delay a beat shows at once; the change still waiting from the beat before
+        // it is dropped, as it would take the screen back.
+        rig.player.heardAfter = {};
+        rig.at(600ms);
+        QCOMPARE(area.isHidden(), !red);
+        rig.at(645ms);
+        QCOMPARE(area.isHidden(), !red);
     }
 
     void bevelColoursOnEveryEdge() {
@@ -273,29 +317,6 @@ class TestWindow : public QObject {
         QCOMPARE(player.times[3], ManualTimer::Start + 1310ms); // handled at 1400 ms
         QVERIFY(!t.timer.currentDue());                         // only inside a tick
         QVERIFY_THROWS_EXCEPTION(beat::RunTimeError, t.timer.setInterval(-1));
-    }
-
-    void aBeatIsPaintedWhenItsHoldEnds() {
-        QWidget window;
-        window.resize(200, 200);
-        auto* beat = new QLabel(&window);
-        beat->setGeometry(10, 10, 100, 100);
-        PaintCounter seen;
-        window.installEventFilter(&seen);
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
-        window::FlashHold hold(window);
-        QCoreApplication::processEvents();
-        seen.paints = 0;
-
-        hold.holdUntil(window::FlashHold::Clock::now() + 1h);
-        beat->hide(); // what a beat does: the area under it needs painting
-        QCoreApplication::processEvents();
-        QCoreApplication::processEvents();
-        QCOMPARE(seen.paints, 0);
-        hold.holdUntil(window::FlashHold::Clock::now()); // a time already past: paint now
-        QVERIFY(seen.paints > 0);
-        QVERIFY(!hold.holding());
     }
 
     void mapsOntoTheDesktop_data() {

@@ -1,0 +1,131 @@
+#include "stream_clock.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace sound {
+
+namespace {
+constexpr double NsPerSecond = 1e9;
+constexpr std::int64_t Ms = 1'000'000;
+} // namespace
+
+void StreamClock::reading(std::int64_t atNs, std::int64_t readFrames, std::int64_t sinkNs,
+                          std::int64_t transportNs) {
+    if (m_lastRead >= 0 && readFrames > m_lastRead) {
+        m_steps[m_stepCount % m_steps.size()] = readFrames - m_lastRead;
+        ++m_stepCount;
+        ++m_stepsSeen;
+    }
+    m_lastRead = readFrames;
+    // A step between readings close together is one quantum; the readings after a step
+    // make sure there are such (see nextReadingNs).
+    if (m_quantized) {
+        const std::size_t n = std::min(m_stepCount, m_steps.size());
+        m_quantum =
+            n ? *std::min_element(m_steps.begin(), m_steps.begin() + static_cast<std::ptrdiff_t>(n))
+              : 0;
+    }
+    const auto readNs =
+        static_cast<std::int64_t>(static_cast<double>(readFrames) * NsPerSecond / m_rate);
+    // The transport is left out: a write reaches a local server in well under the safety
+    // margin, and the server's figure for it jumps to tens of ms when a reply is late.
+    (void)transportNs;
+    m_readings[m_next] = {atNs - readNs + sinkNs, sinkNs};
+    m_next = (m_next + 1) % Readings;
+    m_count = std::min(m_count + 1, Readings);
+    // Readings early by up to a quantum tell the truth only from the one just before the
+    // read index moves: wait for a step, and for the quantum.
+    if (!m_quantized || (m_stepsSeen >= 1 && m_quantum > 0))
+        rederive();
+}
+
+void StreamClock::rederive() {
+    if (m_count < MinReadings)
+        return;
+    std::array<std::int64_t, Readings> zeros{};
+    std::int64_t need = 0;
+    for (std::size_t i = 0; i < m_count; ++i) {
+        zeros[i] = m_readings[i].zeroNs;
+        need = std::max(need, m_readings[i].sinkNs);
+    }
+    if (m_quantized) {
+        const auto quantumNs =
+            static_cast<std::int64_t>(static_cast<double>(m_quantum) * NsPerSecond / m_rate);
+        need += quantumNs + quantumNs / QuantumShare;
+    }
+    const auto end = zeros.begin() + static_cast<std::ptrdiff_t>(m_count);
+    std::int64_t zero = 0;
+    if (m_quantized) {
+        zero = *std::max_element(zeros.begin(), end);
+    } else {
+        const auto mid = zeros.begin() + static_cast<std::ptrdiff_t>(m_count / 2);
+        std::nth_element(zeros.begin(), mid, end);
+        zero = *mid;
+    }
+    if (!m_mapped || std::llabs(zero - m_zeroNs) > ToleranceNs) {
+        m_zeroNs = zero;
+        m_mapped = true;
+        ++m_moves;
+    }
+    m_leadNs = need;
+    // Whole milliseconds, so that jitter in the readings does not move the clicks.
+    const std::int64_t wanted = (need + SafetyNs + GuiMarginNs + Ms - 1) / Ms * Ms;
+    if (m_fresh || wanted > m_delayNs || m_delayNs - wanted >= ShrinkNs)
+        m_delayNs = wanted;
+    m_fresh = false;
+}
+
+void StreamClock::resync(bool output) {
+    m_mapped = false;
+    m_count = 0;
+    m_next = 0;
+    // The quantum seen so far stays as a first guess: PipeWire's graph keeps its quantum
+    // when a stream moves, and the steps of the new stream soon tell.
+    m_lastRead = -1;
+    m_stepsSeen = 0;
+    // A new output may need less: the next delay is taken as it is. Until then the old one
+    // holds, so that the flash does not run ahead of clicks still placed by it.
+    if (output)
+        m_fresh = true;
+}
+
+std::int64_t StreamClock::nextReadingNs(std::int64_t nowNs, std::int64_t paceNs) {
+    const std::int64_t target = nowNs + paceNs;
+    if (!m_quantized || !m_mapped || m_quantum <= 0 || m_lastRead < 0)
+        return target;
+    // The read index moves on when the last sample it reached is heard, and every quantum
+    // after. The reading just before that is the one closest to the truth; the ones just
+    // after it see a step of one quantum, which keeps the quantum in view, and until they
+    // do, the truth is later still.
+    const std::int64_t step = timeOf(m_lastRead);
+    switch (m_watch) {
+    case Watch::Before:
+        m_watch = Watch::After;
+        m_watchedRead = m_lastRead;
+        m_afterTries = 0;
+        return std::max(nowNs, step) + JustAfterNs;
+    case Watch::After:
+        if (m_lastRead == m_watchedRead && ++m_afterTries < MaxAfterTries)
+            return nowNs + JustAfterNs;
+        m_watch = Watch::None;
+        break;
+    case Watch::None:
+        break;
+    }
+    const auto quantumNs =
+        static_cast<std::int64_t>(static_cast<double>(m_quantum) * NsPerSecond / m_rate);
+    const std::int64_t k = target > step ? (target - step + quantumNs - 1) / quantumNs : 0;
+    m_watch = Watch::Before;
+    return std::max(nowNs, step + k * quantumNs - JustBeforeNs);
+}
+
+std::int64_t StreamClock::frameAt(std::int64_t ns) const {
+    return std::llround(static_cast<double>(ns - m_zeroNs) * m_rate / NsPerSecond);
+}
+
+std::int64_t StreamClock::timeOf(std::int64_t frame) const {
+    return m_zeroNs + std::llround(static_cast<double>(frame) * NsPerSecond / m_rate);
+}
+
+} // namespace sound
