@@ -141,6 +141,17 @@ void FrmMetronome::buildControls() {
         } else if (d.back == design::Back::Transparent) {
             w->setAutoFillBackground(false);
         }
+        if (!caption.isEmpty() && d.kind != Kind::TextBox) {
+            // The background is ours, the text colour the desktop's: a dark scheme's white
+            // would vanish on the yellow and cyan. Keep the desktop's where it reads.
+            QPalette pal = w->palette();
+            const QColor back =
+                resolveColor(d.back == design::Back::Opaque ? d.color : design::WindowColor, pal);
+            for (const auto group : {QPalette::Active, QPalette::Inactive})
+                for (const auto role : {QPalette::WindowText, QPalette::ButtonText})
+                    pal.setColor(group, role, readableOn(back, pal.color(group, role)));
+            w->setPalette(pal);
+        }
         const bool takesFocus =
             d.kind == Kind::CommandButton || d.kind == Kind::CheckBox || d.kind == Kind::HScrollBar;
         w->setFocusPolicy(takesFocus ? Qt::StrongFocus : Qt::NoFocus);
