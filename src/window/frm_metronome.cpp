@@ -1,5 +1,6 @@
 #include "frm_metronome.h"
 
+#include "accessibility.h"
 #include "artwork.h"
 #include "colors.h"
 #include "design.h"
@@ -35,8 +36,10 @@ FrmMetronome::FrmMetronome(const ScreenMetrics& screen, sound::TimedPlayer& soun
     setAutoFillBackground(true);
     setFixedSize(toPixels(design::WindowWidth, m_fx), toPixels(design::WindowHeight, m_fy));
 
+    prepareAccessibility();
     buildControls();
     applyKeyboardConventions(*this);
+    applyAccessibility(*this);
 
     m_controls.emplace(QtControls{
         .hsbBPM = QtScrollBar(control<QScrollBar>("hsbBPM")),
@@ -86,10 +89,13 @@ void FrmMetronome::buildControls() {
         case Kind::TextBox: {
             auto* edit = new QLineEdit(caption, this);
             edit->setAlignment(Qt::AlignCenter);
-            // Disabled only so that nobody types into it: the tempo stays readable.
+            // Disabled only so that nobody types into it: the tempo stays readable. It
+            // looks the same while Tab may reach it (see applyAccessibility).
             QPalette pal = edit->palette();
             pal.setColor(QPalette::Disabled, QPalette::Text,
                          pal.color(QPalette::Active, QPalette::Text));
+            for (const auto group : {QPalette::Active, QPalette::Inactive})
+                pal.setColor(group, QPalette::Base, pal.color(QPalette::Disabled, QPalette::Base));
             edit->setPalette(pal);
             w = edit;
             break;
@@ -154,7 +160,11 @@ void FrmMetronome::buildControls() {
         }
         const bool takesFocus =
             d.kind == Kind::CommandButton || d.kind == Kind::CheckBox || d.kind == Kind::HScrollBar;
-        w->setFocusPolicy(takesFocus ? Qt::StrongFocus : Qt::NoFocus);
+        // The disabled text box never takes the focus; Tab reaches it only while it stands
+        // in for the locked scroll bar (see applyAccessibility).
+        w->setFocusPolicy(takesFocus                ? Qt::StrongFocus
+                          : d.kind == Kind::TextBox ? Qt::TabFocus
+                                                    : Qt::NoFocus);
         w->setEnabled(d.enabled);
         w->setVisible(d.visible);
         m_widgets.emplace(std::string(d.name), w);
