@@ -62,6 +62,8 @@ class TempoStandIn : public QObject {
     void follow() {
         const bool locked = !m_bar.isEnabled();
         m_box.setAttribute(Qt::WA_TransparentForMouseEvents, locked);
+        // Its place in the Tab order is kept while it takes no focus.
+        m_box.setFocusPolicy(locked ? Qt::TabFocus : Qt::NoFocus);
         m_box.setEnabled(locked);
     }
 

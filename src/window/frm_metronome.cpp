@@ -160,8 +160,9 @@ void FrmMetronome::buildControls() {
         }
         const bool takesFocus =
             d.kind == Kind::CommandButton || d.kind == Kind::CheckBox || d.kind == Kind::HScrollBar;
-        // The disabled text box never takes the focus; Tab reaches it only while it stands
-        // in for the locked scroll bar (see applyAccessibility).
+        // The text box is put in the Tab order, which takes only controls that may be
+        // focused; it is reached only while it stands in for the locked scroll bar (see
+        // applyAccessibility).
         w->setFocusPolicy(takesFocus                ? Qt::StrongFocus
                           : d.kind == Kind::TextBox ? Qt::TabFocus
                                                     : Qt::NoFocus);
