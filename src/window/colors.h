@@ -17,4 +17,12 @@ inline constexpr std::uint32_t COLOR_3DLIGHT = 0x80000016;
 // resolved now from the palette (the current colour scheme).
 QColor resolveColor(std::uint32_t value, const QPalette& palette);
 
+// How far apart two colours are to the eye: 1 (the same) to 21 (black on white), as the
+// web's accessibility guidelines measure it.
+double contrastRatio(const QColor& a, const QColor& b);
+
+// `text` where it reads well on `background` (4.5:1 at least), else black or white,
+// whichever reads better: a dark desktop scheme must not put white on our light yellow.
+QColor readableOn(const QColor& background, const QColor& text);
+
 } // namespace window

@@ -1,5 +1,6 @@
 #include "frm_metronome.h"
 
+#include "accessibility.h"
 #include "artwork.h"
 #include "colors.h"
 #include "design.h"
@@ -37,8 +38,10 @@ FrmMetronome::FrmMetronome(const ScreenMetrics& screen, sound::TimedPlayer& soun
     setAutoFillBackground(true);
     setFixedSize(toPixels(design::WindowWidth, m_fx), toPixels(design::WindowHeight, m_fy));
 
+    prepareAccessibility();
     buildControls();
     applyKeyboardConventions(*this);
+    applyAccessibility(*this);
     m_flashHold.emplace(control<QLabel>("lblBPM"), now);
 
     m_controls.emplace(QtControls{
@@ -89,10 +92,13 @@ void FrmMetronome::buildControls() {
         case Kind::TextBox: {
             auto* edit = new QLineEdit(caption, this);
             edit->setAlignment(Qt::AlignCenter);
-            // Disabled only so that nobody types into it: the tempo stays readable.
+            // Disabled only so that nobody types into it: the tempo stays readable. It
+            // looks the same while Tab may reach it (see applyAccessibility).
             QPalette pal = edit->palette();
             pal.setColor(QPalette::Disabled, QPalette::Text,
                          pal.color(QPalette::Active, QPalette::Text));
+            for (const auto group : {QPalette::Active, QPalette::Inactive})
+                pal.setColor(group, QPalette::Base, pal.color(QPalette::Disabled, QPalette::Base));
             edit->setPalette(pal);
             w = edit;
             break;
@@ -144,9 +150,25 @@ void FrmMetronome::buildControls() {
         } else if (d.back == design::Back::Transparent) {
             w->setAutoFillBackground(false);
         }
+        if (!caption.isEmpty() && d.kind != Kind::TextBox) {
+            // The background is ours, the text colour the desktop's: a dark scheme's white
+            // would vanish on the yellow and cyan. Keep the desktop's where it reads.
+            QPalette pal = w->palette();
+            const QColor back =
+                resolveColor(d.back == design::Back::Opaque ? d.color : design::WindowColor, pal);
+            for (const auto group : {QPalette::Active, QPalette::Inactive})
+                for (const auto role : {QPalette::WindowText, QPalette::ButtonText})
+                    pal.setColor(group, role, readableOn(back, pal.color(group, role)));
+            w->setPalette(pal);
+        }
         const bool takesFocus =
             d.kind == Kind::CommandButton || d.kind == Kind::CheckBox || d.kind == Kind::HScrollBar;
-        w->setFocusPolicy(takesFocus ? Qt::StrongFocus : Qt::NoFocus);
+        // The text box is put in the Tab order, which takes only controls that may be
+        // focused; it is reached only while it stands in for the locked scroll bar (see
+        // applyAccessibility).
+        w->setFocusPolicy(takesFocus                ? Qt::StrongFocus
+                          : d.kind == Kind::TextBox ? Qt::TabFocus
+                                                    : Qt::NoFocus);
         w->setEnabled(d.enabled);
         w->setVisible(d.visible);
         m_widgets.emplace(std::string(d.name), w);

@@ -6,19 +6,23 @@ class QWidget;
 
 namespace window {
 
-// Draws a focus frame inside the thumb of a focused scroll bar: Qt's styles show nothing
-// there, and a keyboard user could not see where the focus is.
-class ScrollBarFocusStyle : public QProxyStyle {
+// A dotted focus frame, as the platform's focus rectangle looks, where Qt's styles show
+// none (inside a scroll bar's thumb) or one too faint to see (Fusion's on our yellow, or
+// on a text box in a dark scheme).
+class FocusStyle : public QProxyStyle {
   public:
     // A fresh style of the kind `base` names; `base` is not taken over.
-    explicit ScrollBarFocusStyle(const QStyle& base);
+    explicit FocusStyle(const QStyle& base);
 
+    void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
+                       const QWidget* widget = nullptr) const override;
     void drawComplexControl(ComplexControl control, const QStyleOptionComplex* option,
                             QPainter* painter, const QWidget* widget = nullptr) const override;
 };
 
 // What the keyboard does in `window` as on the design's platform: Enter and Return press
-// the focused push button, as Space does, and focused scroll bars show their focus.
+// the focused push button, as Space does, and every control that can take the focus shows
+// it plainly.
 void applyKeyboardConventions(QWidget& window);
 
 } // namespace window

@@ -7,11 +7,13 @@
 #include "window/qt_controls.h"
 #include "window/screen_metrics.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QStyle>
 #include <QTest>
 #include <QTimer>
 
@@ -110,6 +112,27 @@ struct ManualTimer {
 
 using Dues = std::vector<FormTimer::Clock::duration>;
 
+// Contrast of two colours as the web's accessibility guidelines measure it, 1 to 21.
+double contrast(QColor a, QColor b) {
+    const auto lum = [](QColor c) {
+        const auto lin = [](double v) {
+            return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * lin(c.redF()) + 0.7152 * lin(c.greenF()) + 0.0722 * lin(c.blueF());
+    };
+    const double la = lum(a), lb = lum(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+// A dark desktop scheme: white text on dark grey, as qt6ct's "darker" gives.
+QPalette darkPalette() {
+    QPalette pal(QColor("#424245"), QColor("#222020"));
+    for (const auto role : {QPalette::WindowText, QPalette::ButtonText, QPalette::Text})
+        pal.setColor(role, Qt::white);
+    pal.setColor(QPalette::Base, QColor("#3d3d3d"));
+    return pal;
+}
+
 } // namespace
 
 // The window on its screen, its controls and their wiring, its shape and paint; when a beat
@@ -170,6 +193,8 @@ class TestWindow : public QObject {
         WindowRig rig;
         FrmMetronome& frm = rig.frm;
         frm.show();
+        frm.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&frm));
         QScrollBar& bar = frm.hsbBPM();
         QLineEdit& txt = frm.control<QLineEdit>("txtBPM");
         // Dragging the thumb changes nothing until it is let go.
@@ -187,8 +212,86 @@ class TestWindow : public QObject {
         QCOMPARE(bar.value(), 197);
         QCOMPARE(txt.text(), QString("197"));
         QCOMPARE(frm.tmrBPM().interval(), 305);
-        QTest::mouseClick(&chkSpeed, Qt::LeftButton);
+        // Tab cannot reach the locked bar: the number box stands in, and takes no typing.
+        QTest::keyClick(&chkSpeed, Qt::Key_Backtab);
+        QCOMPARE(QApplication::focusWidget(), &txt);
+        QTest::keyClicks(&txt, "9");
+        QCOMPARE(txt.text(), QString("197"));
+        QTest::keyClick(&txt, Qt::Key_Tab);
+        QTest::keyClick(&chkSpeed, Qt::Key_Space);
         QVERIFY(bar.isEnabled());
+        QTest::keyClick(&chkSpeed, Qt::Key_Backtab);
+        QCOMPARE(QApplication::focusWidget(), &bar);
+        QTest::keyClick(&bar, Qt::Key_Backtab);
+        QCOMPARE(QApplication::focusWidget(), &frm.control("Command1"));
+    }
+
+    // The window and button colours are fixed, the text colour is the desktop's: each
+    // caption must still read on its own background, at least 4.5:1, in either scheme.
+    void captionsReadInALightAndADarkScheme_data() {
+        QTest::addColumn<bool>("dark");
+        QTest::newRow("light") << false;
+        QTest::newRow("dark") << true;
+    }
+    void captionsReadInALightAndADarkScheme() {
+        QFETCH(bool, dark);
+        const QPalette before = QApplication::palette();
+        if (dark)
+            QApplication::setPalette(darkPalette());
+        WindowRig rig;
+        QApplication::setPalette(before);
+        FrmMetronome& frm = rig.frm;
+        const QImage image = frm.grab().toImage();
+        const QColor yellow(255, 255, 192), cyan(192, 255, 255);
+        const int box = frm.style()->pixelMetric(QStyle::PM_IndicatorWidth) +
+                        frm.style()->pixelMetric(QStyle::PM_CheckBoxLabelSpacing);
+        for (const auto& [name, back] :
+             std::initializer_list<std::pair<const char*, QColor>>{{"lblTitle", yellow},
+                                                                   {"chkSpeed", yellow},
+                                                                   {"chkSound", yellow},
+                                                                   {"chkMute", yellow},
+                                                                   {"cmdExit", cyan},
+                                                                   {"Command1", cyan}}) {
+            // The ink: the pixel that stands out most, inside the edges and right of the
+            // check box's own box.
+            QRect r = frm.control(name).geometry().adjusted(3, 3, -3, -3);
+            if (QString(name).startsWith("chk"))
+                r.setLeft(r.left() + box);
+            double best = 1;
+            for (int y = r.top(); y <= r.bottom(); ++y)
+                for (int x = r.left(); x <= r.right(); ++x)
+                    best = std::max(best, contrast(image.pixelColor(x, y), back));
+            QVERIFY2(best >= 4.5, qPrintable(QString("%1: %2:1").arg(name).arg(best)));
+        }
+    }
+
+    // Names for what has no caption; the beat area tells its colour; the counters change on
+    // every beat and practice tick without a word.
+    void aScreenReaderLearnsTheTempoAndTheBeat() {
+        WindowRig rig;
+        FrmMetronome& frm = rig.frm;
+        frm.show();
+        const auto said = [&](const char* name, QAccessible::Text t) {
+            return QAccessible::queryAccessibleInterface(&frm.control(name))->text(t);
+        };
+        QCOMPARE(said("hsbBPM", QAccessible::Name), QString("Tempo"));
+        QCOMPARE(said("hsbBPM", QAccessible::Description), QString("beats per minute"));
+        QCOMPARE(said("txtBPM", QAccessible::Name), QString("Tempo in beats per minute"));
+        QCOMPARE(said("Image1", QAccessible::Name), QString("Metronome"));
+        QCOMPARE(said("lblBackground", QAccessible::Name), QString("Beat"));
+        QCOMPARE(said("lblBackground", QAccessible::Description), QString("green"));
+
+        // A label's name is its caption unless it has one of its own; each change of it
+        // would be announced, and the counters change theirs on every beat and tick.
+        const QString beats = said("lblTimer", QAccessible::Name),
+                      ticks = said("lblTimer2", QAccessible::Name);
+        emit frm.tmrBPM().tick();
+        emit frm.tmr2().tick();
+        QCOMPARE(frm.control<QLabel>("lblTimer").text(), QString("1"));
+        QCOMPARE(frm.control<QLabel>("lblTimer2").text(), QString("1"));
+        QCOMPARE(said("lblTimer", QAccessible::Name), beats);
+        QCOMPARE(said("lblTimer2", QAccessible::Name), ticks);
+        QCOMPARE(said("lblBackground", QAccessible::Description), QString("red"));
     }
 
     // After every beat and every change of Mute, Pause or tempo, the sound hears where the
