@@ -93,23 +93,37 @@ def tempo_changes(run, pairs):
     return out
 
 
+def unticks(run, pairs):
+    """For each check box unticked with the space bar (every second press): whether the
+    first beat after it was heard."""
+    presses = [t for t, name in run["keys"] if name == "space"]
+    out = []
+    for t in presses[1::2]:
+        after = [c for f, c in pairs if f > t]
+        out.append("none" if not after else "heard" if after[0] is not None else "silent")
+    return out
+
+
 def summarize(run, skip=1.0):
     found = float(run["info"].get("window_found", 0))
-    # The first second is start-up: the audio stream is still being set up.
+    # The first second is start-up: the audio stream is still being set up. The measured
+    # part ends where the check boxes are reached for.
+    stop = min([t for t, name in run["keys"] if name == "Tab"], default=float("inf"))
     settled = [f for f in run["flashes"] if f >= found + min(1.0, skip)]
-    flashes = [f for f in settled if f >= found + skip]
+    flashes = [f for f in settled if found + skip <= f < stop]
     clicks = run["clicks"]
     first_key = run["keys"][0][0] if run["keys"] else float("inf")
     latency = learn_latency(settled, clicks, first_key)
     result = {"flashes": len(flashes), "latency": latency, "pairs": [], "stray_clicks": [],
-              "changes": [], "errors": run["errors"]}
+              "changes": [], "errors": run["errors"], "unticks": []}
     if latency is None or not flashes:
         return result
     # Pair from the end of start-up on, so that a key pressed before the measured part
     # still finds the first beat of its new grid; count only the measured part.
     pairs, spare = pair(settled, clicks, latency)
     lo, hi = flashes[0] + latency - 0.075, flashes[-1] + latency + 0.075
-    result["pairs"] = [(f, c) for f, c in pairs if f >= flashes[0]]
+    result["pairs"] = [(f, c) for f, c in pairs if flashes[0] <= f < stop]
+    result["unticks"] = unticks(run, pairs)
     result["stray_clicks"] = [c for c in spare if lo <= c <= hi]
     result["changes"] = tempo_changes(run, pairs)
     return result
@@ -133,6 +147,8 @@ def figures(result, info):
                   f"change_to_click_max_ms={max(heard):.1f}"]
     if changes:
         parts.append(f"change_to_flash_median_ms={percentile([f for f, _ in changes], 50):.1f}")
+    for name, heard in zip(("after_pause", "after_mute"), result["unticks"]):
+        parts.append(f"{name}={heard}")
     errors = [result["errors"][f] for f, _ in result["pairs"]]
     parts += [f"flash_error_max_ms={max(errors, default=float('nan')):.2f}",
               f"monitor_gain_ms_per_s={float(info.get('monitor_gain_ms_per_s', 'nan')):.2f}"]
