@@ -140,6 +140,7 @@ class TestEngine : public QObject {
         QTest::newRow("phase counts from creation") << 100 << 1 << 2 << 105;
         QTest::newRow("up to 400 and no further") << 100 << 0 << 130 << 400;
         QTest::newRow("394 to 399") << 394 << 0 << 2 << 399;
+        QTest::newRow("396 sets 400") << 396 << 0 << 1 << 400;
         QTest::newRow("past 395 any tick sets 400") << 398 << 0 << 1 << 400;
     }
     void speedPractice() {
