@@ -76,30 +76,42 @@ def pair(flashes, clicks, latency):
     return pairs, [c for j, c in enumerate(clicks) if j not in taken]
 
 
-def tempo_changes(run, pairs):
+def tempo_changes(run, pairs, lag=None):
     """For each key that changed the tempo: first flash and first click of the new grid,
     each minus (the moment of the key press + the new beat interval), in ms."""
     tempo, out = START_TEMPO, []
     steps = {"Right": 1, "Left": -1, "End": 400, "Home": -400}
+    stop = min([t for t, name in run["keys"] if name in ("Tab", "Home")], default=float("inf"))
     for t, name in run["keys"]:
-        if name not in steps:
+        if name not in steps or t >= stop:
             continue
         tempo = min(400, max(20, tempo + steps[name]))
         due = t + beat_interval_ms(tempo) / 1000
-        after = [(f, c) for f, c in pairs if f > t]
+        after = [(f, c) for f, c in pairs if f > t + (lag or 0)]
         if after:
             f, c = after[0]
             out.append(((f - due) * 1000, None if c is None else (c - due) * 1000))
     return out
 
 
-def unticks(run, pairs):
+def flash_lag(run):
+    """How long after its beat is due a flash shows, from the first flash after Home: the
+    beat it shows was due 3 s (tempo 20) after the key. None without Home."""
+    home = [t for t, name in run["keys"] if name == "Home"]
+    if not home:
+        return None
+    after = [f for f in run["flashes"] if f > home[0] + 2.5]
+    return after[0] - home[0] - beat_interval_ms(20) / 1000 if after else None
+
+
+def unticks(run, pairs, lag):
     """For each check box unticked with the space bar (every second press): whether the
-    first beat after it was heard."""
+    first beat due after it was heard. Flashes of beats due before it may still follow
+    the key, by the flash's lag."""
     presses = [t for t, name in run["keys"] if name == "space"]
     out = []
     for t in presses[1::2]:
-        after = [c for f, c in pairs if f > t]
+        after = [c for f, c in pairs if f > t + (lag or 0)]
         out.append("none" if not after else "heard" if after[0] is not None else "silent")
     return out
 
@@ -108,14 +120,14 @@ def summarize(run, skip=1.0):
     found = float(run["info"].get("window_found", 0))
     # The first second is start-up: the audio stream is still being set up. The measured
     # part ends where the check boxes are reached for.
-    stop = min([t for t, name in run["keys"] if name == "Tab"], default=float("inf"))
+    stop = min([t for t, name in run["keys"] if name in ("Tab", "Home")], default=float("inf"))
     settled = [f for f in run["flashes"] if f >= found + min(1.0, skip)]
     flashes = [f for f in settled if found + skip <= f < stop]
     clicks = run["clicks"]
     first_key = run["keys"][0][0] if run["keys"] else float("inf")
     latency = learn_latency(settled, clicks, first_key)
     result = {"flashes": len(flashes), "latency": latency, "pairs": [], "stray_clicks": [],
-              "changes": [], "errors": run["errors"], "unticks": []}
+              "changes": [], "errors": run["errors"], "unticks": [], "lag": flash_lag(run)}
     if latency is None or not flashes:
         return result
     # Pair from the end of start-up on, so that a key pressed before the measured part
@@ -123,9 +135,9 @@ def summarize(run, skip=1.0):
     pairs, spare = pair(settled, clicks, latency)
     lo, hi = flashes[0] + latency - 0.075, flashes[-1] + latency + 0.075
     result["pairs"] = [(f, c) for f, c in pairs if flashes[0] <= f < stop]
-    result["unticks"] = unticks(run, pairs)
+    result["unticks"] = unticks(run, pairs, result["lag"])
     result["stray_clicks"] = [c for c in spare if lo <= c <= hi]
-    result["changes"] = tempo_changes(run, pairs)
+    result["changes"] = tempo_changes(run, pairs, result["lag"])
     return result
 
 
@@ -147,6 +159,8 @@ def figures(result, info):
                   f"change_to_click_max_ms={max(heard):.1f}"]
     if changes:
         parts.append(f"change_to_flash_median_ms={percentile([f for f, _ in changes], 50):.1f}")
+    if result.get("lag") is not None:
+        parts.append(f"flash_lag_ms={result['lag'] * 1000:.1f}")
     for name, heard in zip(("after_pause", "after_mute"), result["unticks"]):
         parts.append(f"{name}={heard}")
     errors = [result["errors"][f] for f, _ in result["pairs"]]
