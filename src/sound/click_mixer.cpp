@@ -62,6 +62,7 @@ void ClickMixer::restart(std::int64_t nowNs) {
         commit(std::clamp(m_clock.frameAt(nowNs + m_clock.leadNs()), m_taken, m_written));
     m_clock.resync(true);
     m_delayNs.store(m_clock.delayNs(), std::memory_order_relaxed);
+    m_mapped.store(false, std::memory_order_relaxed);
     m_starts.clear();
     std::fill(m_kept.begin(), m_kept.end(), 0);
     m_written = 0;
@@ -73,11 +74,13 @@ bool ClickMixer::timing(std::int64_t atNs, std::int64_t readFrames, std::int64_t
     const std::int64_t moves = m_clock.moves(), delay = m_clock.delayNs();
     m_clock.reading(atNs, readFrames, sinkNs, transportNs);
     m_delayNs.store(m_clock.delayNs(), std::memory_order_relaxed);
+    m_mapped.store(m_clock.mapped(), std::memory_order_relaxed);
     return m_clock.moves() != moves || m_clock.delayNs() != delay;
 }
 
 void ClickMixer::resync(bool output) {
     m_clock.resync(output);
+    m_mapped.store(false, std::memory_order_relaxed);
 }
 
 bool ClickMixer::heard(std::int64_t dueNs) const {

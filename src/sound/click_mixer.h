@@ -38,6 +38,8 @@ class ClickMixer {
     bool foresee(ClickPtr click, std::int64_t fromNs, std::int64_t intervalNs);
     // Any thread: the due time of the last beat asked for, or INT64_MIN.
     std::int64_t lastRequestNs() const { return m_lastRequest.load(std::memory_order_relaxed); }
+    // Any thread: whether it is known when the stream's samples are heard.
+    bool mappedNow() const { return m_mapped.load(std::memory_order_relaxed); }
     // Any thread: from a beat's due time to its click being heard, as the output now needs.
     std::int64_t delayNs() const { return m_delayNs.load(std::memory_order_relaxed); }
 
@@ -105,6 +107,7 @@ class ClickMixer {
     std::atomic<std::size_t> m_tail{0};
     std::atomic<std::int64_t> m_lastRequest{INT64_MIN};
     std::atomic<std::int64_t> m_delayNs{0};
+    std::atomic<bool> m_mapped{false};
 
     // Audio thread only.
     std::vector<Beat> m_asked; // by due time

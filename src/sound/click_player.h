@@ -60,6 +60,11 @@ class ClickPlayer : public TimedPlayer {
     std::shared_ptr<ClickMixer> m_mixer;
     ClickSource m_source;
     ClickPtr m_last; // the last beat's click, or the one prepared
+    struct Foreseen {
+        BeatGrid grid;
+        ClickPtr click;
+    };
+    std::optional<Foreseen> m_foreseen; // what the mixer was last told
 };
 
 } // namespace sound

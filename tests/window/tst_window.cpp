@@ -91,27 +91,6 @@ struct BoxCloser {
     }
 };
 
-// The timer on a clock that moves only when the test says so. The platform timer's own
-// wake-ups may come too, early or late; the clock decides what they deliver.
-struct ManualTimer {
-    static constexpr FormTimer::Clock::time_point Start{1h};
-    FormTimer::Clock::time_point now = Start;
-    FormTimer timer{nullptr, [this] { return now; }};
-    std::vector<FormTimer::Clock::duration> dues; // since the start
-
-    ManualTimer() {
-        QObject::connect(&timer, &FormTimer::tick,
-                         [this] { dues.push_back(*timer.currentDue() - Start); });
-    }
-    // The clock reaches `since` after the start, and the platform timer wakes.
-    void at(FormTimer::Clock::duration since) {
-        now = Start + since;
-        timer.wake();
-    }
-};
-
-using Dues = std::vector<FormTimer::Clock::duration>;
-
 // Contrast of two colours as the web's accessibility guidelines measure it, 1 to 21.
 double contrast(QColor a, QColor b) {
     const auto lum = [](QColor c) {
@@ -403,23 +382,25 @@ class TestWindow : public QObject {
     // grid, one blocked past several due times gets a single tick; the click of a tick
     // handled late carries its due time.
     void timerTicksOnTheGridOfTheLastAssignment() {
-        RecordingPlayer player;
-        ManualTimer t;
-        window::BeatSound sound(player, t.timer);
-        QObject::connect(&t.timer, &FormTimer::tick, [&] { sound.PlaySoundA("x", nullptr, 0); });
-        t.timer.setInterval(20);
-        t.timer.setInterval(0);
-        t.at(1s);
+        WindowRig rig;
+        FormTimer& timer = rig.frm.tmrBPM();
+        timer.setInterval(20);
+        timer.setInterval(0);
+        rig.at(1s);
         for (int i = 1; i <= 6; ++i) {
-            t.timer.setInterval(40); // keeps putting the tick off
-            t.at(1s + i * 30ms);
+            timer.setInterval(40); // keeps putting the tick off
+            rig.at(1s + i * 30ms);
         }
         for (auto when : {1189ms, 1190ms, 1233ms, 1270ms, 1400ms, 1429ms, 1430ms})
-            t.at(when);
-        QCOMPARE(t.dues, (Dues{1190ms, 1230ms, 1270ms, 1310ms, 1430ms}));
-        QCOMPARE(player.times[3], ManualTimer::Start + 1310ms); // handled at 1400 ms
-        QVERIFY(!t.timer.currentDue());                         // only inside a tick
-        QVERIFY_THROWS_EXCEPTION(beat::RunTimeError, t.timer.setInterval(-1));
+            rig.at(when);
+        // Each beat's click carries its due time, also the one handled at 1400 ms.
+        std::vector<FormTimer::Clock::duration> dues;
+        for (auto at : rig.player.times)
+            dues.push_back(at - WindowRig::Start);
+        QCOMPARE(dues,
+                 (std::vector<FormTimer::Clock::duration>{1190ms, 1230ms, 1270ms, 1310ms, 1430ms}));
+        QVERIFY(!timer.currentDue()); // only inside a tick
+        QVERIFY_THROWS_EXCEPTION(beat::RunTimeError, timer.setInterval(-1));
     }
 
     void mapsOntoTheDesktop_data() {
