@@ -139,6 +139,7 @@ void PulseOutput::onContextState(pa_context* context, void* self) {
                         info && info->server_name && std::strstr(info->server_name, "PipeWire");
                     out->m_bufferMs = pipewire ? PipeWireBufferMs : BufferMs;
                     out->m_blockMs = pipewire ? PipeWireBlockMs : BlockMs;
+                    out->m_timingMs = pipewire ? PipeWireTimingMs : TimingMs;
                     out->m_mixer->clock().setQuantized(pipewire);
                     out->openStream();
                 },
@@ -255,7 +256,7 @@ void PulseOutput::onTiming(pa_stream* stream, int success, void* self) {
     StreamClock& clock = out->m_mixer->clock();
     if (clock.mapped()) {
         const std::int64_t now = monotonicNs();
-        out->armNs(clock.nextReadingNs(now, std::int64_t{TimingMs} * NsPerMs) - now);
+        out->armNs(clock.nextReadingNs(now, std::int64_t{out->m_timingMs} * NsPerMs) - now);
     }
 }
 
@@ -327,18 +328,23 @@ void PulseOutput::tick() {
             else if (pa_context_get_state(m_context) == PA_CONTEXT_READY && !m_stream)
                 openStream();
         }
-        arm(TimingMs);
+        if (m_stream)
+            arm(FirstTimingMs);
+        else
+            armNs(m_retryAtNs - now);
         return;
     }
+    if (m_corked)
+        return;
     const std::int64_t last = std::max(m_mixer->lastRequestNs(), m_activeSinceNs);
     const bool idle = now - last > std::int64_t{IdleMs} * NsPerMs;
-    if (!m_corked && idle && !m_mixer->busy()) {
+    if (idle && !m_mixer->busy()) {
         cork(true);
         return;
     }
     // The reply arms the timer for the reading after it; this only keeps the timer going.
     askTiming();
-    arm(m_mixer->clock().mapped() ? TimingMs : FirstTimingMs);
+    arm(m_mixer->clock().mapped() ? m_timingMs : FirstTimingMs);
 }
 
 } // namespace sound
