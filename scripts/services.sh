@@ -21,8 +21,12 @@ start_xvfb() {
         Xvfb ":$d" -screen 0 1024x768x24 -nolisten tcp -wr "$@" >"$services_dir/xvfb.log" 2>&1 &
         xvfb_pid=$!
         export DISPLAY=":$d"
+        # Another run may have taken the display since we looked: it is ours once our server
+        # holds its lock and answers, not when some server answers there.
         for _ in $(seq 50); do
-            xdpyinfo >/dev/null 2>&1 && return 0
+            kill -0 "$xvfb_pid" 2>/dev/null || break
+            [[ $(tr -d ' \n' 2>/dev/null <"/tmp/.X$d-lock") == "$xvfb_pid" ]] &&
+                xdpyinfo >/dev/null 2>&1 && return 0
             sleep 0.1
         done
         kill "$xvfb_pid" 2>/dev/null || true
