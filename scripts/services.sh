@@ -1,9 +1,18 @@
 # Sourced by scripts/test and the benchmarks: starts a private X server and a PulseAudio
 # server (or PipeWire) with a null sink called "metronome", exports DISPLAY and
 # PULSE_SERVER, and stops them all on exit.
+#
+# Nothing started here may meet the user's own session: no Wayland display, no session bus
+# of theirs, and none that libdbus would start through X11 (dbus-x11 does that for whoever
+# finds no bus while DISPLAY is set). A PulseAudio server on a shared bus takes the name
+# org.PulseAudio1 there, and the next server, the user's or a test's, then fails to start.
 
 services_dir=$(mktemp -d /tmp/metronome-services.XXXXXX)
 chmod 700 "$services_dir"
+unset WAYLAND_DISPLAY XDG_SESSION_TYPE QT_QPA_PLATFORM
+# A bus that never answers: clients go on without one rather than start one.
+no_bus="unix:path=$services_dir/no-bus"
+export DBUS_SESSION_BUS_ADDRESS=$no_bus
 
 start_xvfb() {
     local d
@@ -12,8 +21,12 @@ start_xvfb() {
         Xvfb ":$d" -screen 0 1024x768x24 -nolisten tcp -wr "$@" >"$services_dir/xvfb.log" 2>&1 &
         xvfb_pid=$!
         export DISPLAY=":$d"
+        # Another run may have taken the display since we looked: it is ours once our server
+        # holds its lock and answers, not when some server answers there.
         for _ in $(seq 50); do
-            xdpyinfo >/dev/null 2>&1 && return 0
+            kill -0 "$xvfb_pid" 2>/dev/null || break
+            [[ $(tr -d ' \n' 2>/dev/null <"/tmp/.X$d-lock") == "$xvfb_pid" ]] &&
+                xdpyinfo >/dev/null 2>&1 && return 0
             sleep 0.1
         done
         kill "$xvfb_pid" 2>/dev/null || true
@@ -27,8 +40,9 @@ start_pulse() {
     mkdir -p "$XDG_RUNTIME_DIR"
     chmod 700 "$XDG_RUNTIME_DIR"
     export PULSE_SERVER="unix:$XDG_RUNTIME_DIR/pulse/native"
-    pulseaudio -D --exit-idle-time=-1 --system=false -n --disallow-exit \
-        --load="module-null-sink sink_name=metronome rate=48000 channels=1" \
+    # Without a bus whatever another function exported: each server has none to share.
+    DBUS_SESSION_BUS_ADDRESS=$no_bus pulseaudio -D --exit-idle-time=-1 --system=false -n \
+        --disallow-exit --load="module-null-sink sink_name=metronome rate=48000 channels=1" \
         --load=module-native-protocol-unix --log-target=file:"$services_dir/pulse.log" \
         2>/dev/null
     for _ in $(seq 50); do

@@ -65,13 +65,18 @@ ClickSource::Seen ClickSource::look(const std::string& path) const {
 }
 
 void ClickSource::use(const Seen& seen, ClickPtr click, const std::string& why) {
+    const bool wasPlaying = m_loaded != nullptr;
     m_current = seen;
     m_loaded = std::move(click);
     if (m_loaded) {
         m_reported.reset();
+        if (!wasPlaying)
+            m_report("metronome: playing \"" + seen.path + "\" on every beat");
     } else if (m_reported != seen) {
         m_reported = seen;
-        m_report("metronome: \"" + seen.path + "\": " + why + "; playing the built-in click");
+        // No file there is how nearly everyone runs us: nothing worth a line.
+        if (seen.error != ENOENT && seen.error != EINVAL)
+            m_report("metronome: \"" + seen.path + "\": " + why + "; playing the built-in click");
     }
 }
 

@@ -22,7 +22,7 @@ class ClickSource {
   public:
     // Decodes a file; gives nullptr and a reason when it cannot.
     using Decoder = std::function<ClickPtr(const std::string& path, std::string& why)>;
-    // Takes one line saying why a file was not used.
+    // Takes one line saying why a file there is not used, or that one now is.
     using Reporter = std::function<void(const std::string& line)>;
 
     // The defaults decode with loadClickFile and report on stderr.

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the build into a staging directory and checks what a desktop needs of it: the
 # files, the menu entry and metadata as their validators see them, that the installed
-# program starts, and the .deb's contents and dependencies.
+# program starts; and the .deb as a clean machine meets it: lintian's verdict, its copyright,
+# and Depends that hold every library the program loads.
 set -euo pipefail
 build=$1
 id=org.velkaro.Metronome
@@ -33,8 +34,24 @@ QT_QPA_PLATFORM=offscreen timeout 2 "$root/bin/metronome" 2>/dev/null || status=
 deb=$(ls "$stage"/deb/*.deb)
 listing=$(dpkg -c "$deb")
 grep -q " \./usr/bin/metronome$" <<<"$listing" || fail "the .deb does not hold the program"
+grep -q " \./usr/share/doc/metronome/copyright$" <<<"$listing" || fail "no copyright file"
+dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/share/doc/metronome/copyright | head -1 |
+    grep -q "^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/" ||
+    fail "the copyright file is not machine-readable"
+lintian --fail-on error,warning "$deb" 2>/dev/null || fail "lintian"
+
+# Every library the program needs, by the package that holds it here, named in Depends:
+# what a clean machine installs with it. Also the plugins Qt loads without linking them.
 depends=$(dpkg-deb -f "$deb" Depends)
-for dep in libqt6widgets6 libpulse0 libsndfile1 libsamplerate0 qt6-qpa-plugins qt6-wayland; do
-    grep -q "\b$dep\b" <<<"$depends" || fail "the .deb does not depend on $dep: $depends"
-done
+needed=$(objdump -p "$root/bin/metronome" | awk '$1 == "NEEDED" {print $2}')
+[[ -n $needed ]] || fail "objdump found no libraries"
+while read -r path; do
+    # ldd may say /lib where dpkg knows /usr/lib, or the other way round.
+    pkg=$({ dpkg -S "$path" "/usr$path" "${path#/usr}" 2>/dev/null || true; } | head -1)
+    [[ -n $pkg ]] || fail "no package holds $path"
+    pkg=${pkg%%:*}
+    grep -q "\b$pkg\b" <<<"$depends" || fail "$path: Depends lacks $pkg: $depends"
+done < <(ldd "$root/bin/metronome" | awk -v needed=" $(tr '\n' ' ' <<<"$needed")" \
+    'index(needed, " " $1 " ") && $3 ~ /^\// {print $3}')
+grep -q "\bqt6-qpa-plugins\b" <<<"$depends" || fail "Depends lacks qt6-qpa-plugins: $depends"
 echo "installed $(wc -l <<<"$listing") entries in $(basename "$deb"); Depends: $depends"
