@@ -48,10 +48,17 @@ void ClickMixer::accept() {
         const auto it =
             std::lower_bound(m_asked.begin(), m_asked.end(), m.dueNs,
                              [](const Beat& b, std::int64_t due) { return b.dueNs < due; });
-        if (it != m_asked.end() && it->dueNs == m.dueNs)
+        if (it != m_asked.end() && it->dueNs == m.dueNs) {
             it->click = std::move(m.click);
-        else
-            m_asked.insert(it, Beat{m.dueNs, std::move(m.click)});
+            continue;
+        }
+        m_asked.insert(it, Beat{m.dueNs, std::move(m.click)});
+        // A stream that never says when it plays: the oldest beats are given up.
+        if (m_asked.size() > RingSize) {
+            if (!heard(m_asked.front().dueNs))
+                m_dropped.fetch_add(1, std::memory_order_relaxed);
+            m_asked.erase(m_asked.begin());
+        }
     }
 }
 
