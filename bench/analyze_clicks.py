@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Click onsets in a recording against the nominal beat interval.
 
 Usage: analyze_clicks.py RECORDING INTERVAL_MS. Prints the clicks of the first two

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Watches the running metronome from outside: the beat area's pixel on the X server and the
 // sink's monitor, both on CLOCK_MONOTONIC. Prints one CSV line per event, sorted by time:
 //   flash,T,R,G,B,ERR_MS   the pixel changed to R,G,B at T (seconds), give or take ERR_MS

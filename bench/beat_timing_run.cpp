@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs the real window and click in-process at one tempo for a while, then prints what
 // the program itself knows: beats, clicks placed late, GUI-thread lateness, CPU, memory.
 // Usage: beat_timing_run BPM SECONDS [STALL_MS]: with STALL_MS, the GUI thread is blocked

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How long a sound file takes to become a click, for the largest files we accept (3 s, or
 // more cut to 3 s), and what a beat pays on the window's thread: the path look-up and the
 // stat. Usage: click_decode [RUNS] (default 5). One line per figure, times in ms.

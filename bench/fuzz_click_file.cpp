@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Everything a sound file reaches: decoding, rate conversion and the mixer that plays it.
 #include "sound/click_loader.h"
 #include "sound/click_mixer.h"

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Writes the fuzzer's seed corpus: small WAV files in the formats a click may come in.
 
 Usage: fuzz_corpus.py DIR

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Soak: hours of beats at 400 BPM through the real window (offscreen) and the click
 // mixer, on an injected clock, then a real-time stretch. Prints memory and what is alive.
 #include "sound/click_player.h"

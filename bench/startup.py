@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Times the metronome from process start to its first painted frame.
 
 The window counts as painted when its beat area shows green in a grab of the window;

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Buffer plus sink latency (ms) of one program's stream, from `pactl list sink-inputs`
 on standard input. Usage: stream_latency.py BINARY."""
 import re

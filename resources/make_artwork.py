@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Makes the program's artwork: the window and menu icons, the title banner at 1x and 2x
 and the built-in click.
 

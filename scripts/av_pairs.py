@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Pairs the flashes and clicks that bench/av_probe saw, and sums them up.
 
 Usage: av_pairs.py [--skip SECONDS] < PROBE_OUTPUT. Prints one line of figures; with

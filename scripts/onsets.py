@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Finds click onsets in a raw recording (signed 16-bit little-endian, mono).
 
 Usage: onsets.py FILE [RATE]. Prints one onset per line, in milliseconds from the start.

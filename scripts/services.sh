@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Sourced by scripts/test and the benchmarks: starts a private X server and a PulseAudio
 # server (or PipeWire) with a null sink called "metronome", exports DISPLAY and
 # PULSE_SERVER, and stops them all on exit.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "sound/click_player.h"
 #include "sound/pulse_output.h"
 #include "window/built_in_click.h"

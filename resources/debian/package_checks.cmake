@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Read by cpack. A .deb that does not name the libraries it needs installs without them and
 # cannot start; one built without the distribution's hardening is weaker than its neighbours.
 # Better no package than either.

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Each flash of the real program has its click, at 100 BPM, as bench/av_probe sees them: the
 beat area's pixel and the sink's monitor on one clock. Each click within 40 ms of its flash,
 loose enough for a busy machine; the median a hair after the flash, which catches a flash

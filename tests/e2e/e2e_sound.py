@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """The real program's clicks, recorded from a null sink of a PulseAudio server of the test's
 own, in one run: the server coming after the program, the user's own click file (told
 from the built-in click and from each other by pitch), the server killed and back, then

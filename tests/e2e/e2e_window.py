@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """The real window: with no display at all; on X11 its size, place, shape, dragging, CREDITS
 and EXIT; on a headless Wayland compositor (weston) at scale 1 and 2, as round."""
 import itertools

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Drives the real metronome under the X server and PulseAudio server of scripts/test."""
 import array
 import os

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the build into a staging directory and checks what a desktop needs of it: the
 # files, the menu entry and metadata as their validators see them, that the installed
 # program starts; and the .deb as a clean machine meets it: lintian's verdict, its copyright,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "sound/click_player.h"
 #include "window/desktop_path.h"
 #include "window/flash_hold.h"
