@@ -27,9 +27,10 @@ class StreamClock {
     static constexpr std::size_t MinReadings = 5;
     static constexpr std::int64_t ToleranceNs = 1'000'000;
     // Kept beyond what the server needs, for the write to reach it in time; where readings
-    // are early by up to a quantum, also a part of the quantum for the mapping's own error.
+    // are early by up to a quantum, also an eighth of the quantum, for the mapping's own
+    // error and for PipeWire taking a little more than a quantum ahead (100 ms at 4096).
     static constexpr std::int64_t SafetyNs = 3'000'000;
-    static constexpr std::int64_t QuantumShare = 24;
+    static constexpr std::int64_t QuantumShare = 8;
     // How late a beat's handler may run and still have its click taken back on time.
     static constexpr std::int64_t GuiMarginNs = 4'000'000;
     // A smaller need must be this much smaller before the delay shrinks.
