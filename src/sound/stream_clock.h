@@ -19,7 +19,7 @@ namespace sound {
 // stay whole intervals apart.
 //
 // The delay, from a beat's due time to its click, is what the output needs ahead of the heard
-// sample (the sink's latency, the transport, a quantum) plus a margin for a GUI thread that
+// sample (the sink's latency, or a quantum) plus a margin for a GUI thread that
 // comes late; it grows at once and shrinks only when the smaller need has held for a while.
 class StreamClock {
   public:
