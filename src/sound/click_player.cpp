@@ -35,14 +35,15 @@ void ClickPlayer::prepare(const char* path) {
 }
 
 void ClickPlayer::foresee(std::optional<BeatGrid> grid, bool clicks) {
+    const bool beats = clicks && grid && m_last && grid->interval.count() > 0;
     // The same beats as foreseen before, a beat on: the stream has them already.
-    const bool same = clicks && grid && m_last && m_foreseen && m_foreseen->click == m_last &&
-                      m_foreseen->grid.interval == grid->interval && grid->interval.count() > 0 &&
-                      (grid->next - m_foreseen->grid.next) % grid->interval == Clock::duration{};
-    if (same && m_mixer->mappedNow())
+    if (beats && m_foreseen && m_foreseen->click == m_last &&
+        m_foreseen->grid.interval == grid->interval &&
+        (grid->next - m_foreseen->grid.next) % grid->interval == Clock::duration{} &&
+        m_mixer->mappedNow())
         return;
     m_foreseen.reset();
-    if (clicks && grid && m_last) {
+    if (beats) {
         m_foreseen = Foreseen{*grid, m_last};
         if (m_output)
             m_output->wake();
