@@ -21,13 +21,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (!(s >= -1.0f && s <= 1.0f))
             __builtin_trap();
     sound::ClickMixer mixer(rate);
-    mixer.request(click, 60'000'000);
-    mixer.request(click, 61'000'000);
-    mixer.foresee(click, 70'000'000, 150'000'000);
+    sound::Plan plan;
+    plan.asked[0] = {60'000'000, click.get()};
+    plan.asked[1] = {61'000'000, click.get()};
+    plan.askedCount = 2;
+    plan.foreseen = {70'000'000, click.get()};
+    plan.intervalNs = 150'000'000;
+    mixer.publish(plan);
     std::vector<std::int16_t> out;
     for (int i = 0; i < 8; ++i) {
         mixer.timing(i * 20'000'000LL, i * rate / 50, 0, 0);
-        mixer.write(i * 20'000'000LL, 1024, out);
+        mixer.write(mixer.openFrameAt(i * 20'000'000LL), 1024, out);
     }
     return 0;
 }

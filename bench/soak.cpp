@@ -40,7 +40,7 @@ struct ManualOutput : sound::AudioOutput {
         if (!originNs)
             originNs = nowNs;
         mixer->timing(nowNs, (nowNs - *originNs + leadNs) * 48 / 1'000'000, leadNs, 0);
-        mixer->write(nowNs, frames, out);
+        mixer->write(mixer->openFrameAt(nowNs), frames, out);
     }
 };
 

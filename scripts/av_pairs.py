@@ -24,7 +24,8 @@ def beat_interval_ms(tempo):
 
 
 def parse(lines):
-    run = {"flashes": [], "errors": {}, "clicks": [], "keys": [], "pips": [], "info": {}}
+    run = {"flashes": [], "errors": {}, "clicks": [], "keys": [], "pips": [], "info": {},
+           "moves": []}
     for line in lines:
         f = line.strip().split(",")
         if f[0] == "flash" and tuple(int(v) for v in f[2:5]) in (GREEN, RED):
@@ -36,6 +37,8 @@ def parse(lines):
             run["pips"].append(float(f[1]))
         elif f[0] == "key":
             run["keys"].append((float(f[1]), f[2]))
+        elif f[0] == "move":
+            run["moves"].append(float(f[1]))
         elif f[0] == "info":
             for item in f[1:]:
                 name, _, value = item.partition("=")
@@ -117,6 +120,49 @@ def unticks(run, pairs, lag):
     return out
 
 
+def intervals_off(run, pairs, lag):
+    """Of the gaps between clicks of consecutive beats at one tempo, the share in % that is
+    off the beat interval by more than 2 ms, and the worst in ms."""
+    tempo, changes = START_TEMPO, []
+    steps = {"Right": 1, "Left": -1, "End": 400, "Home": -400}
+    for t, name in run["keys"]:
+        if name in steps:
+            tempo = min(400, max(20, tempo + steps[name]))
+            changes.append((t, tempo))
+    def tempo_at(f):
+        now = START_TEMPO
+        for t, v in changes:
+            if f > t + (lag or 0) + 0.05:
+                now = v
+        return now
+    offs = []
+    for (f1, c1), (f2, c2) in zip(pairs, pairs[1:]):
+        if c1 is None or c2 is None or tempo_at(f1) != tempo_at(f2):
+            continue
+        if any(f1 - 0.05 <= t + (lag or 0) <= f2 + 0.6 for t, _ in changes):
+            continue
+        want = beat_interval_ms(tempo_at(f2))
+        if abs((f2 - f1) * 1000 - want) > want / 2:
+            continue  # a beat between them was not seen
+        offs.append(abs((c2 - c1) * 1000 - want))
+    if not offs:
+        return None
+    return 100 * sum(1 for o in offs if o > 2) / len(offs), max(offs)
+
+
+def around_moves(run, pairs, spare):
+    """For each move of the stream: flashes without a click and clicks without a flash in
+    the 2 s after it, and how long after it click minus flash was last off by over 10 ms."""
+    out = []
+    for t in run["moves"]:
+        near = [(f, c) for f, c in pairs if t <= f < t + 2]
+        lost = sum(1 for _, c in near if c is None)
+        doubled = sum(1 for c in spare if t <= c < t + 2)
+        off = [f for f, c in near if c is not None and abs(c - f) > 0.010]
+        out.append((lost, doubled, (max(off) - t) * 1000 if off else 0.0))
+    return out
+
+
 def summarize(run, skip=1.0):
     found = float(run["info"].get("window_found", 0))
     # The first second is start-up: the audio stream is still being set up. The measured
@@ -139,6 +185,8 @@ def summarize(run, skip=1.0):
     result["unticks"] = unticks(run, pairs, result["lag"])
     result["stray_clicks"] = [c for c in spare if lo <= c <= hi]
     result["changes"] = tempo_changes(run, pairs, result["lag"])
+    result["intervals"] = intervals_off(run, result["pairs"], result["lag"])
+    result["moves"] = around_moves(run, pairs, spare)
     return result
 
 
@@ -160,6 +208,11 @@ def figures(result, info):
                   f"change_to_click_max_ms={max(heard):.1f}"]
     if changes:
         parts.append(f"change_to_flash_median_ms={percentile([f for f, _ in changes], 50):.1f}")
+    if result.get("intervals"):
+        share, worst = result["intervals"]
+        parts += [f"intervals_off_2ms_pct={share:.1f}", f"interval_off_max_ms={worst:.1f}"]
+    for i, (lost, doubled, settle) in enumerate(result.get("moves", [])):
+        parts.append(f"move{i + 1}=lost:{lost},doubled:{doubled},off10ms_until:{settle:.0f}ms")
     if result.get("lag") is not None:
         parts.append(f"flash_lag_ms={result['lag'] * 1000:.1f}")
     for name, heard in zip(("after_pause", "after_mute"), result["unticks"]):

@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "sound/click_player.h"
-#include "sound/pulse_output.h"
 #include "window/built_in_click.h"
 #include "window/display_guard.h"
 #include "window/frm_metronome.h"
@@ -17,7 +16,7 @@ int main(int argc, char* argv[]) {
     QGuiApplication::setDesktopFileName("org.velkaro.Metronome");
     QApplication::setStyle("Fusion");
     window::QtScreenMetrics screen;
-    sound::ClickPlayer player(std::make_unique<sound::PulseOutput>(), window::builtInClick());
+    sound::ClickPlayer player(sound::openAudioOutput(), window::builtInClick());
     window::FrmMetronome frmMetronome(screen, player);
     frmMetronome.show();
     return app.exec();

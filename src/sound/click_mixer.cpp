@@ -8,66 +8,44 @@ namespace sound {
 
 ClickMixer::ClickMixer(int rate)
     : m_rate(rate), m_clock(rate), m_kept(static_cast<std::size_t>(KeptFrames), 0) {
-    m_asked.reserve(RingSize);
-    m_starts.reserve(RingSize);
-    m_placedAgain.reserve(RingSize);
+    m_starts.reserve(MaxStarts);
+    m_placedAgain.reserve(MaxStarts);
+    m_scratch.reserve(static_cast<std::size_t>(KeptFrames));
 }
 
-bool ClickMixer::request(ClickPtr click, std::int64_t dueNs) {
-    m_lastRequest.store(dueNs, std::memory_order_relaxed);
-    return click && push(Message{std::move(click), dueNs, 0, false});
+void ClickMixer::publish(const Plan& plan) {
+    Plan& slot = m_slots[m_back];
+    slot = plan;
+    slot.number = ++m_published;
+    m_back = m_middle.exchange(m_back | Fresh, std::memory_order_acq_rel) & 3u;
 }
 
-bool ClickMixer::foresee(ClickPtr click, std::int64_t fromNs, std::int64_t intervalNs) {
-    if (intervalNs <= 0)
-        click.reset();
-    return push(Message{std::move(click), fromNs, intervalNs, true});
+void ClickMixer::take() {
+    if (m_middle.load(std::memory_order_acquire) & Fresh)
+        m_front = m_middle.exchange(m_front, std::memory_order_acq_rel) & 3u;
 }
 
-bool ClickMixer::push(Message&& message) {
-    const std::size_t head = m_head.load(std::memory_order_relaxed);
-    if (head - m_tail.load(std::memory_order_acquire) == RingSize)
-        return false;
-    m_ring[head % RingSize] = std::move(message);
-    m_head.store(head + 1, std::memory_order_release);
-    return true;
+bool ClickMixer::planWaiting() const {
+    return (m_middle.load(std::memory_order_acquire) & Fresh) != 0;
 }
 
-void ClickMixer::accept() {
-    for (;;) {
-        const std::size_t tail = m_tail.load(std::memory_order_relaxed);
-        if (tail == m_head.load(std::memory_order_acquire))
-            return;
-        Message m = std::move(m_ring[tail % RingSize]);
-        m_ring[tail % RingSize] = Message{};
-        m_tail.store(tail + 1, std::memory_order_release);
-        if (m.foresee) {
-            m_foreseen = {m.dueNs, std::move(m.click)};
-            m_intervalNs = m.intervalNs;
+std::int64_t ClickMixer::heardAt(std::int64_t dueNs) const {
+    for (const Placed& p : m_placed) {
+        if (p.dueNs.load(std::memory_order_acquire) != dueNs)
             continue;
-        }
-        const auto it =
-            std::lower_bound(m_asked.begin(), m_asked.end(), m.dueNs,
-                             [](const Beat& b, std::int64_t due) { return b.dueNs < due; });
-        if (it != m_asked.end() && it->dueNs == m.dueNs) {
-            it->click = std::move(m.click);
-            continue;
-        }
-        m_asked.insert(it, Beat{m.dueNs, std::move(m.click)});
-        // A stream that never says when it plays: the oldest beats are given up.
-        if (m_asked.size() > RingSize) {
-            if (!heard(m_asked.front().dueNs))
-                m_dropped.fetch_add(1, std::memory_order_relaxed);
-            m_asked.erase(m_asked.begin());
-        }
+        const std::int64_t heard = p.heardNs.load(std::memory_order_relaxed);
+        std::atomic_thread_fence(std::memory_order_acquire);
+        if (p.dueNs.load(std::memory_order_relaxed) == dueNs)
+            return heard;
     }
+    return dueNs + delayNs();
 }
 
 void ClickMixer::restart(std::int64_t nowNs) {
-    accept();
+    take();
     // What the old stream's server had taken is heard, or as good as: never again.
     if (m_clock.mapped())
-        commit(std::clamp(m_clock.frameAt(nowNs + m_clock.leadNs()), m_taken, m_written));
+        commit(std::clamp(openFrameAt(nowNs), m_taken, m_written));
     m_clock.resync(true);
     m_delayNs.store(m_clock.delayNs(), std::memory_order_relaxed);
     m_mapped.store(false, std::memory_order_relaxed);
@@ -75,15 +53,24 @@ void ClickMixer::restart(std::int64_t nowNs) {
     std::fill(m_kept.begin(), m_kept.end(), 0);
     m_written = 0;
     m_taken = 0;
+    m_read = 0;
+    tellBack();
 }
 
 bool ClickMixer::timing(std::int64_t atNs, std::int64_t readFrames, std::int64_t sinkNs,
                         std::int64_t transportNs) {
     const std::int64_t moves = m_clock.moves(), delay = m_clock.delayNs();
+    m_read = std::max(m_read, readFrames);
     m_clock.reading(atNs, readFrames, sinkNs, transportNs);
     m_delayNs.store(m_clock.delayNs(), std::memory_order_relaxed);
     m_mapped.store(m_clock.mapped(), std::memory_order_relaxed);
     return m_clock.moves() != moves || m_clock.delayNs() != delay;
+}
+
+void ClickMixer::cycle(std::int64_t nowNs, std::int64_t heardNs, std::int64_t cycleNs) {
+    m_clock.exact(nowNs, m_written, heardNs, cycleNs);
+    m_delayNs.store(m_clock.delayNs(), std::memory_order_relaxed);
+    m_mapped.store(true, std::memory_order_relaxed);
 }
 
 void ClickMixer::resync(bool output) {
@@ -91,28 +78,45 @@ void ClickMixer::resync(bool output) {
     m_mapped.store(false, std::memory_order_relaxed);
 }
 
-bool ClickMixer::heard(std::int64_t dueNs) const {
-    const std::size_t n = std::min(m_heardCount, m_heardDue.size());
-    return std::find(m_heardDue.begin(), m_heardDue.begin() + static_cast<std::ptrdiff_t>(n),
-                     dueNs) != m_heardDue.begin() + static_cast<std::ptrdiff_t>(n);
+std::int64_t ClickMixer::openFrameAt(std::int64_t nowNs) const {
+    return m_clock.mapped() ? m_clock.frameAt(nowNs + m_clock.leadNs()) : m_written;
+}
+
+bool ClickMixer::done(std::int64_t dueNs) const {
+    const auto n = static_cast<std::ptrdiff_t>(std::min(m_doneCount, m_done.size()));
+    return std::find(m_done.begin(), m_done.begin() + n, dueNs) != m_done.begin() + n;
+}
+
+void ClickMixer::markDone(std::int64_t dueNs) {
+    m_done[m_doneCount++ % m_done.size()] = dueNs;
 }
 
 bool ClickMixer::busy() const {
-    if (m_foreseen.click)
+    const Plan& plan = m_slots[m_front];
+    if (plan.foreseen.click && plan.intervalNs > 0)
         return true;
-    return std::any_of(m_asked.begin(), m_asked.end(),
-                       [this](const Beat& b) { return !heard(b.dueNs); });
+    for (std::size_t i = 0; i < plan.askedCount; ++i)
+        if (plan.asked[i].click && !done(plan.asked[i].dueNs))
+            return true;
+    return false;
 }
 
-std::int64_t ClickMixer::write(std::int64_t nowNs, std::size_t ahead,
+std::int64_t ClickMixer::lastAskedNs() const {
+    const Plan& plan = m_slots[m_front];
+    return plan.askedCount ? plan.asked[plan.askedCount - 1].dueNs : INT64_MIN;
+}
+
+std::int64_t ClickMixer::write(std::int64_t openFrame, std::size_t ahead,
                                std::vector<std::int16_t>& out) {
-    accept();
+    take();
+    ahead = std::min<std::size_t>(ahead, KeptFrames / 2);
     const std::int64_t end = m_written + static_cast<std::int64_t>(ahead);
     std::int64_t from = m_written;
     if (m_clock.mapped()) {
-        // Only what the server has not taken yet may change.
-        from = m_clock.frameAt(nowNs + m_clock.leadNs());
-        from = std::clamp(from, std::max(m_taken, m_written - KeptFrames + 1), end);
+        // Only what the server has not taken yet may change. Right after a move the clock
+        // may think less is taken than the read index says.
+        const std::int64_t taken = std::max({m_taken, m_read, m_written - KeptFrames / 2});
+        from = std::clamp(openFrame, std::min(taken, end), end);
         place(from, end);
     }
     const std::int64_t begin = std::min(from, m_written);
@@ -129,16 +133,17 @@ std::int64_t ClickMixer::write(std::int64_t nowNs, std::size_t ahead,
     for (std::int64_t f = first; f < end; ++f)
         m_kept[f % KeptFrames] = m_scratch[static_cast<std::size_t>(f - begin)];
     m_written = end;
+    tellBack();
     return first;
 }
 
 void ClickMixer::commit(std::int64_t upTo) {
     for (const Start& s : m_starts)
         if (s.frame >= m_taken && s.frame < upTo) {
-            m_heardDue[m_heardCount++ % m_heardDue.size()] = s.dueNs;
+            markDone(s.dueNs);
             m_started.fetch_add(1, std::memory_order_relaxed);
         }
-    m_taken = upTo;
+    m_taken = std::max(m_taken, upTo);
 }
 
 void ClickMixer::place(std::int64_t from, std::int64_t to) {
@@ -155,41 +160,48 @@ void ClickMixer::place(std::int64_t from, std::int64_t to) {
     if (m_starts.size() > 1)
         m_starts.erase(m_starts.begin(), m_starts.end() - 1);
 
-    // A beat asked for and not heard long after its time is gone.
+    const Plan& plan = m_slots[m_front];
+    const auto asked = plan.asked.begin();
+    const auto askedEnd = asked + static_cast<std::ptrdiff_t>(plan.askedCount);
+    const auto wasPlaced = [this](std::int64_t due) {
+        return std::find(m_placedAgain.begin(), m_placedAgain.end(), due) != m_placedAgain.end();
+    };
+    // A beat asked for and not heard long after its time is given up.
     const std::int64_t delay = m_clock.delayNs();
     const std::int64_t oldest = m_clock.timeOf(from) - delay - LateLimitNs;
-    const auto kept = std::remove_if(m_asked.begin(), m_asked.end(), [&](const Beat& b) {
-        if (b.dueNs >= oldest)
-            return false;
-        if (!heard(b.dueNs) &&
-            std::find(m_placedAgain.begin(), m_placedAgain.end(), b.dueNs) == m_placedAgain.end()) {
-            m_dropped.fetch_add(1, std::memory_order_relaxed);
+    for (auto b = asked; b != askedEnd; ++b) {
+        if (!b->click || done(b->dueNs))
+            continue;
+        if (b->dueNs >= oldest) {
+            put(*b, true, from, to);
+        } else {
+            if (!wasPlaced(b->dueNs))
+                m_dropped.fetch_add(1, std::memory_order_relaxed);
+            markDone(b->dueNs);
         }
-        return true;
-    });
-    m_asked.erase(kept, m_asked.end());
-
-    for (const Beat& b : m_asked)
-        put(b.dueNs, b.click, true, from, to);
-    if (m_foreseen.click) {
-        const std::int64_t until = m_clock.timeOf(to) - delay;
-        std::int64_t k = std::max<std::int64_t>(0, (oldest - m_foreseen.dueNs + m_intervalNs - 1) /
-                                                       m_intervalNs);
-        for (std::int64_t due = m_foreseen.dueNs + k * m_intervalNs; due < until;
-             due = m_foreseen.dueNs + ++k * m_intervalNs)
-            if (!std::binary_search(m_asked.begin(), m_asked.end(), Beat{due, nullptr},
-                                    [](const Beat& a, const Beat& b) { return a.dueNs < b.dueNs; }))
-                put(due, m_foreseen.click, false, from, to);
     }
-    std::stable_sort(m_starts.begin(), m_starts.end(),
-                     [](const Start& a, const Start& b) { return a.frame < b.frame; });
+    if (plan.foreseen.click && plan.intervalNs > 0) {
+        const std::int64_t first = plan.foreseen.dueNs, step = plan.intervalNs;
+        const std::int64_t until = m_clock.timeOf(to) - delay;
+        std::int64_t k = std::max<std::int64_t>(0, (oldest - first + step - 1) / step);
+        for (std::int64_t due = first + k * step; due < until; due = first + ++k * step)
+            if (std::none_of(asked, askedEnd,
+                             [due](const Plan::Beat& b) { return b.dueNs == due; }))
+                put(Plan::Beat{due, plan.foreseen.click, 0}, false, from, to);
+    }
+    // A total order, so that sorting needs no buffer of its own.
+    std::sort(m_starts.begin(), m_starts.end(), [](const Start& a, const Start& b) {
+        return a.frame != b.frame ? a.frame < b.frame : a.dueNs < b.dueNs;
+    });
 }
 
-void ClickMixer::put(std::int64_t dueNs, const ClickPtr& click, bool asked, std::int64_t from,
-                     std::int64_t to) {
-    if (heard(dueNs))
+void ClickMixer::put(const Plan::Beat& beat, bool asked, std::int64_t from, std::int64_t to) {
+    const std::int64_t dueNs = beat.dueNs;
+    if (done(dueNs) || m_starts.size() >= MaxStarts)
         return;
     std::int64_t frame = m_clock.frameAt(dueNs + m_clock.delayNs());
+    if (beat.heardNs && m_clock.frameAt(beat.heardNs) >= from)
+        frame = m_clock.frameAt(beat.heardNs);
     if (frame >= to)
         return;
     if (frame < from) {
@@ -203,7 +215,32 @@ void ClickMixer::put(std::int64_t dueNs, const ClickPtr& click, bool asked, std:
             m_late.fetch_add(1, std::memory_order_relaxed);
         frame = from;
     }
-    m_starts.push_back(Start{frame, dueNs, click});
+    m_starts.push_back(Start{frame, dueNs, beat.click, m_slots[m_front].number});
+}
+
+void ClickMixer::tellBack() {
+    std::uint64_t inUse = m_slots[m_front].number;
+    for (const Start& s : m_starts) {
+        inUse = std::min(inUse, s.plan);
+        // Taken, it is heard as it was placed: what was said of it then holds.
+        if (!m_clock.mapped() || s.frame < m_taken)
+            continue;
+        // Where each click still to come, or sounding, is heard: the flash shows then.
+        const std::int64_t heard = m_clock.timeOf(s.frame);
+        Placed* slot = nullptr;
+        for (Placed& p : m_placed)
+            if (p.dueNs.load(std::memory_order_relaxed) == s.dueNs)
+                slot = &p;
+        if (slot && slot->heardNs.load(std::memory_order_relaxed) == heard)
+            continue;
+        if (!slot)
+            slot = &m_placed[m_placedNext++ % m_placed.size()];
+        slot->dueNs.store(INT64_MIN, std::memory_order_relaxed);
+        std::atomic_thread_fence(std::memory_order_release);
+        slot->heardNs.store(heard, std::memory_order_relaxed);
+        slot->dueNs.store(s.dueNs, std::memory_order_release);
+    }
+    m_inUse.store(inUse, std::memory_order_release);
 }
 
 void ClickMixer::render(std::int64_t from, std::int64_t to, std::int16_t* out) const {

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <utility>
+#include <vector>
 
 namespace sound {
 
@@ -27,6 +29,9 @@ class TimedPlayer {
     virtual void PlaySoundA(const char* path, std::uint32_t flags, Clock::time_point at) = 0;
     // How long after its due time a click is heard now; it follows the output.
     virtual std::chrono::nanoseconds delay() const { return {}; }
+    // When the click of the beat due at `due` is heard: where it is written already, as it
+    // is written; otherwise `delay()` after it.
+    virtual Clock::time_point heardAt(Clock::time_point due) const { return due + delay(); }
     // The file the beats will ask for: read it now, so that the first beat can play it.
     virtual void prepare(const char* path) { (void)path; }
 
@@ -50,6 +55,7 @@ class ClickPlayer : public TimedPlayer {
     // SND_FILENAME | SND_ASYNC behaviour; SND_NODEFAULT (0x2) keeps a missing file silent.
     void PlaySoundA(const char* path, std::uint32_t flags, Clock::time_point at) override;
     std::chrono::nanoseconds delay() const override;
+    Clock::time_point heardAt(Clock::time_point due) const override;
     void prepare(const char* path) override;
     void foresee(std::optional<BeatGrid> grid, bool clicks) override;
 
@@ -57,15 +63,19 @@ class ClickPlayer : public TimedPlayer {
     const ClickSource& source() const { return m_source; }
 
   private:
+    // Hands the plan over; `changed`: it differs from the last in more than the beats
+    // asked for, and the output hears of it at once.
+    void publish(bool changed);
+    const ClickSamples* keep(const ClickPtr& click);
+
     std::unique_ptr<AudioOutput> m_output;
     std::shared_ptr<ClickMixer> m_mixer;
     ClickSource m_source;
     ClickPtr m_last; // the last beat's click, or the one prepared
-    struct Foreseen {
-        BeatGrid grid;
-        ClickPtr click;
-    };
-    std::optional<Foreseen> m_foreseen; // what the mixer was last told
+    Plan m_plan;     // what the mixer was last told
+    // The clicks plans refer to, and the last plan that did: freed only once the audio
+    // thread is past that plan, so that it never frees one itself.
+    std::vector<std::pair<ClickPtr, std::uint64_t>> m_kept;
 };
 
 } // namespace sound

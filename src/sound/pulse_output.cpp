@@ -7,6 +7,8 @@
 
 #include <pthread.h>
 #include <sched.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -50,29 +52,45 @@ pa_proplist* appProperties() {
 } // namespace
 
 PulseOutput::~PulseOutput() {
-    if (!m_loop)
-        return;
-    pa_threaded_mainloop_lock(m_loop);
-    drop();
-    if (m_timer)
-        pa_threaded_mainloop_get_api(m_loop)->time_free(m_timer);
-    pa_threaded_mainloop_unlock(m_loop);
-    pa_threaded_mainloop_stop(m_loop);
-    pa_threaded_mainloop_free(m_loop);
+    if (m_loop) {
+        pa_threaded_mainloop_lock(m_loop);
+        drop();
+        pa_mainloop_api* api = pa_threaded_mainloop_get_api(m_loop);
+        if (m_timer)
+            api->time_free(m_timer);
+        if (m_wakeEvent)
+            api->io_free(m_wakeEvent);
+        pa_threaded_mainloop_unlock(m_loop);
+        pa_threaded_mainloop_stop(m_loop);
+        pa_threaded_mainloop_free(m_loop);
+    }
+    if (m_wakeFd >= 0)
+        ::close(m_wakeFd);
 }
 
 void PulseOutput::start(std::shared_ptr<ClickMixer> mixer) {
     if (m_loop || !mixer)
         return;
     m_mixer = std::move(mixer);
+    m_out.reserve(static_cast<std::size_t>(ClickMixer::KeptFrames));
     m_loop = pa_threaded_mainloop_new();
     if (!m_loop)
         return;
+    m_wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     pa_threaded_mainloop_lock(m_loop);
     if (pa_threaded_mainloop_start(m_loop) == 0) {
         pa_mainloop_api* api = pa_threaded_mainloop_get_api(m_loop);
         timeval now{};
         m_timer = api->time_new(api, pa_gettimeofday(&now), &PulseOutput::onTimer, this);
+        if (m_wakeFd >= 0)
+            m_wakeEvent = api->io_new(
+                api, m_wakeFd, PA_IO_EVENT_INPUT,
+                [](pa_mainloop_api*, pa_io_event*, int fd, pa_io_event_flags_t, void* self) {
+                    std::uint64_t count = 0;
+                    (void)!::read(fd, &count, sizeof count);
+                    static_cast<PulseOutput*>(self)->woken();
+                },
+                this);
         m_retryAtNs = monotonicNs() + std::int64_t{RetryMs} * NsPerMs;
         connect();
     }
@@ -80,30 +98,27 @@ void PulseOutput::start(std::shared_ptr<ClickMixer> mixer) {
 }
 
 void PulseOutput::wake() {
-    if (!m_loop || !m_corked.load())
-        return;
-    pa_threaded_mainloop_lock(m_loop);
-    if (m_corked.load()) {
-        cork(false);
-        arm(0);
-    }
-    pa_threaded_mainloop_unlock(m_loop);
+    const std::uint64_t one = 1;
+    if (m_wakeFd >= 0)
+        (void)!::write(m_wakeFd, &one, sizeof one);
 }
 
-void PulseOutput::deliver() {
-    if (!m_loop)
-        return;
-    pa_threaded_mainloop_lock(m_loop);
-    if (m_stream && pa_stream_get_state(m_stream) == PA_STREAM_READY)
+// The GUI thread's news, on the mainloop's own thread: a corked stream plays again, and the
+// plan is written into the stream now rather than when the server next asks for samples.
+void PulseOutput::woken() {
+    if (m_corked) {
+        cork(false);
+        arm(0);
+    } else if (m_stream && pa_stream_get_state(m_stream) == PA_STREAM_READY) {
         push(0);
-    pa_threaded_mainloop_unlock(m_loop);
+    }
 }
 
 // The mixer's samples to the server: where it wrote over samples already there, back from
 // the write index by as much, so that the stream's timeline stays as it was.
 void PulseOutput::push(std::size_t frames) {
     const std::int64_t end = m_mixer->written();
-    const std::int64_t from = m_mixer->write(monotonicNs(), frames, m_out);
+    const std::int64_t from = m_mixer->write(m_mixer->openFrameAt(monotonicNs()), frames, m_out);
     if (m_out.empty())
         return;
     const auto back = static_cast<std::int64_t>((end - from) * sizeof(std::int16_t));
@@ -141,7 +156,8 @@ void PulseOutput::onContextState(pa_context* context, void* self) {
                     out->m_bufferMs = pipewire ? PipeWireBufferMs : BufferMs;
                     out->m_blockMs = pipewire ? PipeWireBlockMs : BlockMs;
                     out->m_timingMs = pipewire ? PipeWireTimingMs : TimingMs;
-                    out->m_mixer->clock().setQuantized(pipewire);
+                    out->m_mixer->clock().setKind(pipewire ? StreamClock::Kind::Quantized
+                                                           : StreamClock::Kind::Pulse);
                     out->openStream();
                 },
                 out))
@@ -195,6 +211,7 @@ void PulseOutput::onStreamState(pa_stream* stream, void* self) {
     auto* out = static_cast<PulseOutput*>(self);
     switch (pa_stream_get_state(stream)) {
     case PA_STREAM_READY: {
+        out->askSink();
         if (out->m_saidMissing)
             std::fprintf(stderr, "metronome: sound server found; the click sounds again\n");
         out->m_saidMissing = false;
@@ -226,7 +243,26 @@ void PulseOutput::onWrite(pa_stream*, std::size_t bytes, void* self) {
 void PulseOutput::onMoved(pa_stream*, void* self) {
     auto* out = static_cast<PulseOutput*>(self);
     out->m_mixer->resync(true);
+    out->askSink();
     out->arm(0);
+}
+
+// A sink's latency may saw as it takes data in chunks (a network sink does): the latency it
+// was configured for is the most it reports, known before its readings show it.
+void PulseOutput::askSink() {
+    if (!m_stream || pa_stream_get_state(m_stream) != PA_STREAM_READY)
+        return;
+    if (pa_operation* op = pa_context_get_sink_info_by_index(
+            m_context, pa_stream_get_device_index(m_stream),
+            [](pa_context*, const pa_sink_info* info, int eol, void* self) {
+                auto* out = static_cast<PulseOutput*>(self);
+                if (eol == 0 && info && out->m_stream &&
+                    info->index == pa_stream_get_device_index(out->m_stream))
+                    out->m_mixer->clock().needAtLeast(
+                        static_cast<std::int64_t>(info->configured_latency) * 1000);
+            },
+            this))
+        pa_operation_unref(op);
 }
 
 void PulseOutput::askTiming() {
@@ -337,7 +373,7 @@ void PulseOutput::tick() {
     }
     if (m_corked)
         return;
-    const std::int64_t last = std::max(m_mixer->lastRequestNs(), m_activeSinceNs);
+    const std::int64_t last = std::max(m_mixer->lastAskedNs(), m_activeSinceNs);
     const bool idle = now - last > std::int64_t{IdleMs} * NsPerMs;
     if (idle && !m_mixer->busy()) {
         cork(true);

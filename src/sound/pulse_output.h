@@ -3,12 +3,12 @@
 
 #include "audio_output.h"
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <vector>
 
 struct pa_context;
+struct pa_io_event;
 struct pa_mainloop_api;
 struct pa_stream;
 struct pa_threaded_mainloop;
@@ -23,16 +23,17 @@ namespace sound {
 // so that the mixer knows when each sample is heard and how far ahead of that the server
 // takes it. A server that is missing or goes away is tried again every second. After a few
 // seconds without clicks the stream is corked and the thread sleeps, so that the device and
-// the machine can rest.
+// the machine can rest. The GUI thread only ever wakes the thread, through an eventfd: it
+// never takes the mainloop's lock.
 class PulseOutput : public AudioOutput {
   public:
     // The buffer asked of the server, and the block it asks for at a time. PulseAudio sets
-    // the sink's own latency to (buffer - 2 blocks) / 2, 25 ms here: the least the server
-    // wakes for while the click stays within 30 ms of its beat. PipeWire's server runs its
-    // graph at a quantum that follows the buffer and the block: its default of 1024 samples
-    // here. Twice that would cost the server half as much, and the click 20 ms more.
+    // the sink's own latency to (buffer - 2 blocks) / 2, 20 ms here: the least the server
+    // wakes for while the click, with its margins, stays within 30 ms of its beat. PipeWire's
+    // server runs its graph at a quantum that follows the buffer and the block: its default of 1024
+    // samples here. Twice that would cost the server half as much, and the click 20 ms more.
     static constexpr int BufferMs = 500;
-    static constexpr int BlockMs = 225;
+    static constexpr int BlockMs = 230;
     static constexpr int PipeWireBufferMs = 160;
     static constexpr int PipeWireBlockMs = 50;
     // How often the server is asked where playback is: often until the mapping stands.
@@ -48,7 +49,6 @@ class PulseOutput : public AudioOutput {
 
     void start(std::shared_ptr<ClickMixer> mixer) override;
     void wake() override;
-    void deliver() override;
 
   private:
     static void onContextState(pa_context* context, void* self);
@@ -68,6 +68,8 @@ class PulseOutput : public AudioOutput {
     void arm(int ms);
     void armNs(std::int64_t ns);
     void push(std::size_t frames);
+    void askSink();
+    void woken();
 
     std::shared_ptr<ClickMixer> m_mixer;
     pa_threaded_mainloop* m_loop = nullptr;
@@ -75,6 +77,8 @@ class PulseOutput : public AudioOutput {
     pa_context* m_context = nullptr;
     pa_stream* m_stream = nullptr;
     pa_time_event* m_timer = nullptr;
+    pa_io_event* m_wakeEvent = nullptr;
+    int m_wakeFd = -1; // written by any thread, read by the mainloop
     std::int64_t m_retryAtNs = 0;
     std::vector<std::int16_t> m_out; // what the mixer has for the server
     int m_bufferMs = BufferMs;
@@ -84,7 +88,7 @@ class PulseOutput : public AudioOutput {
     bool m_saidMissing = false;
     bool m_timingAsked = false;
     std::int64_t m_activeSinceNs = 0; // opened or woken
-    std::atomic<bool> m_corked{false};
+    bool m_corked = false;
 };
 
 } // namespace sound

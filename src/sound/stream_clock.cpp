@@ -13,15 +13,26 @@ constexpr std::int64_t Ms = 1'000'000;
 
 void StreamClock::reading(std::int64_t atNs, std::int64_t readFrames, std::int64_t sinkNs,
                           std::int64_t transportNs) {
+    // Right after a move the server reports the new sink's latency before the read index
+    // moves there: such readings map the stream by the old sink's position.
+    if (m_awaitStep) {
+        if (m_firstRead < 0 || readFrames <= m_firstRead) {
+            m_firstRead = std::max(m_firstRead, readFrames);
+            return;
+        }
+        m_awaitStep = false;
+    }
     if (m_lastRead >= 0 && readFrames > m_lastRead) {
         m_steps[m_stepCount % m_steps.size()] = readFrames - m_lastRead;
         ++m_stepCount;
         ++m_stepsSeen;
     }
     m_lastRead = readFrames;
+    m_sinkNs = sinkNs;
+    const bool quantized = m_kind == Kind::Quantized;
     // A step between readings close together is one quantum; the readings after a step
     // make sure there are such (see nextReadingNs).
-    if (m_quantized) {
+    if (quantized) {
         const std::size_t n = std::min(m_stepCount, m_steps.size());
         m_quantum =
             n ? *std::min_element(m_steps.begin(), m_steps.begin() + static_cast<std::ptrdiff_t>(n))
@@ -37,41 +48,63 @@ void StreamClock::reading(std::int64_t atNs, std::int64_t readFrames, std::int64
     m_count = std::min(m_count + 1, Readings);
     // Readings early by up to a quantum tell the truth only from the one just before the
     // read index moves: wait for a step, and for the quantum.
-    if (!m_quantized || (m_stepsSeen >= 1 && m_quantum > 0))
-        rederive();
+    if (!quantized || (m_stepsSeen >= 1 && m_quantum > 0))
+        rederive(atNs);
 }
 
-void StreamClock::rederive() {
+void StreamClock::rederive(std::int64_t atNs) {
     if (m_count < MinReadings)
         return;
     std::array<std::int64_t, Readings> zeros{};
-    std::int64_t need = 0;
-    for (std::size_t i = 0; i < m_count; ++i) {
+    for (std::size_t i = 0; i < m_count; ++i)
         zeros[i] = m_readings[i].zeroNs;
-        need = std::max(need, m_readings[i].sinkNs);
-    }
-    if (m_quantized) {
+    const auto end = zeros.begin() + static_cast<std::ptrdiff_t>(m_count);
+    if (m_kind == Kind::Quantized) {
+        mapTo(*std::max_element(zeros.begin(), end));
         const auto quantumNs =
             static_cast<std::int64_t>(static_cast<double>(m_quantum) * NsPerSecond / m_rate);
-        need += quantumNs + quantumNs / QuantumShare;
-    }
-    const auto end = zeros.begin() + static_cast<std::ptrdiff_t>(m_count);
-    std::int64_t zero = 0;
-    if (m_quantized) {
-        zero = *std::max_element(zeros.begin(), end);
+        need(atNs, m_sinkNs + quantumNs + quantumNs / QuantumShare);
     } else {
         const auto mid = zeros.begin() + static_cast<std::ptrdiff_t>(m_count / 2);
         std::nth_element(zeros.begin(), mid, end);
-        zero = *mid;
+        mapTo(*mid);
+        need(atNs, m_sinkNs);
     }
-    if (!m_mapped || std::llabs(zero - m_zeroNs) > ToleranceNs) {
-        m_zeroNs = zero;
+}
+
+void StreamClock::exact(std::int64_t nowNs, std::int64_t frame, std::int64_t heardNs,
+                        std::int64_t cycleNs) {
+    // The graph's delay or quantum changed, or the stream moved: its need is learnt anew.
+    const std::int64_t zero =
+        heardNs - static_cast<std::int64_t>(static_cast<double>(frame) * NsPerSecond / m_rate);
+    if (m_mapped && (std::llabs(zero - m_zeroNs) > JumpNs || cycleNs != m_cycleNs)) {
+        m_fresh = true;
+        m_needNow = m_needBefore = -1;
+    }
+    m_cycleNs = cycleNs;
+    mapTo(zero);
+    need(nowNs, std::max<std::int64_t>(heardNs - nowNs, 0) + cycleNs);
+}
+
+void StreamClock::mapTo(std::int64_t zeroNs) {
+    if (!m_mapped || std::llabs(zeroNs - m_zeroNs) > ToleranceNs) {
+        m_zeroNs = zeroNs;
         m_mapped = true;
         ++m_moves;
     }
-    m_leadNs = need;
+}
+
+void StreamClock::need(std::int64_t atNs, std::int64_t needNs) {
+    if (m_needNow < 0 || atNs - m_needSince >= HoldNs / 2) {
+        m_needBefore = m_needNow;
+        m_needNow = needNs;
+        m_needSince = atNs;
+    } else {
+        m_needNow = std::max(m_needNow, needNs);
+    }
+    m_leadNs = std::max({m_needNow, m_needBefore, m_needFloor});
     // Whole milliseconds, so that jitter in the readings does not move the clicks.
-    const std::int64_t wanted = (need + SafetyNs + GuiMarginNs + Ms - 1) / Ms * Ms;
+    const std::int64_t wanted = (m_leadNs + SafetyNs + GuiMarginNs + Ms - 1) / Ms * Ms;
     if (m_fresh || wanted > m_delayNs || m_delayNs - wanted >= ShrinkNs)
         m_delayNs = wanted;
     m_fresh = false;
@@ -81,25 +114,31 @@ void StreamClock::resync(bool output) {
     m_mapped = false;
     m_count = 0;
     m_next = 0;
-    // The quantum seen so far stays as a first guess: PipeWire's graph keeps its quantum
-    // when a stream moves, and the steps of the new stream soon tell.
     m_lastRead = -1;
     m_stepsSeen = 0;
-    // A new output may need less: the next delay is taken as it is. Until then the old one
-    // holds, so that the flash does not run ahead of clicks still placed by it.
-    if (output)
-        m_fresh = true;
+    m_watch = Watch::None;
+    if (!output)
+        return;
+    // A new output may need less, or more: its need is learnt anew and the next delay taken
+    // as it is. Until then the old one holds, so that the flash does not run ahead of clicks
+    // still placed by it.
+    m_fresh = true;
+    m_needNow = m_needBefore = -1;
+    m_needFloor = 0;
+    m_stepCount = 0;
+    m_quantum = 0;
+    m_awaitStep = m_kind == Kind::Pulse;
+    m_firstRead = -1;
 }
 
 std::int64_t StreamClock::nextReadingNs(std::int64_t nowNs, std::int64_t paceNs) {
     const std::int64_t target = nowNs + paceNs;
-    if (!m_quantized || !m_mapped || m_quantum <= 0 || m_lastRead < 0)
+    if (m_kind != Kind::Quantized || !m_mapped || m_quantum <= 0 || m_lastRead < 0)
         return target;
-    // The read index moves on when the last sample it reached is heard, and every quantum
-    // after. The reading just before that is the one closest to the truth; the ones just
-    // after it see a step of one quantum, which keeps the quantum in view, and until they
-    // do, the truth is later still.
-    const std::int64_t step = timeOf(m_lastRead);
+    // The read index moves on a sink latency before the last sample it reached is heard, and
+    // every quantum after. The reading just before that is the one closest to the truth; the
+    // ones just after it see a step of one quantum, which keeps the quantum in view.
+    const std::int64_t step = timeOf(m_lastRead) - m_sinkNs;
     switch (m_watch) {
     case Watch::Before:
         m_watch = Watch::After;

@@ -7,48 +7,66 @@
 
 namespace sound {
 
-// When each sample of the stream is heard, and how far ahead of that the server has taken it,
-// from the server's timing readings. Everything here is on the monotonic clock, in ns.
+// When each sample of the stream is heard, and how long before that a change must reach the
+// stream, from the server's timing. Everything here is on the monotonic clock, in ns.
 //
-// A reading says: at `atNs` the server had taken the stream up to `readFrames`, and the sink
-// plays that sample `sinkNs` later. PulseAudio's readings scatter a little around the truth,
-// so the mapping is their median. PipeWire's server moves the read index a whole quantum at a
-// time and always reports a sink latency of 0, so every reading is early by up to a quantum:
-// there the latest reading is the true one, and a quantum more is taken ahead of the heard
-// sample. The mapping moves only when it is off by more than a tolerance, so clicks on one grid
-// stay whole intervals apart.
+// Three kinds of server tell it differently:
+// - PulseAudio (`Kind::Pulse`): a reading says that at `atNs` the server had taken the stream
+//   up to `readFrames`, and the sink plays that sample `sinkNs` later. Readings scatter a
+//   little around the truth, so the mapping is their median.
+// - PipeWire through its PulseAudio server (`Kind::Quantized`): the read index moves a whole
+//   quantum at a time and `sinkNs` is the sink's own latency, so every reading is early by up
+//   to a quantum: the latest is the truest, and a quantum more is taken ahead.
+// - PipeWire's own stream (`Kind::Exact`): every graph cycle says when the next sample written
+//   is heard; nothing is guessed.
+// The mapping moves only when it is off by more than a tolerance, so clicks on one grid stay
+// whole intervals apart.
 //
-// The delay, from a beat's due time to its click, is what the output needs ahead of the heard
-// sample (the sink's latency, or a quantum) plus a margin for a GUI thread that
-// comes late; it grows at once and shrinks only when the smaller need has held for a while.
+// The delay, from a beat's due time to its click, is what the output needs plus a margin for
+// a GUI thread that comes late. The need is the largest seen over the last few seconds, so a
+// sink whose reported latency saws does not move the clicks; the delay grows at once and
+// shrinks only when the smaller need has held that long.
 class StreamClock {
   public:
+    enum class Kind { Pulse, Quantized, Exact };
+
     static constexpr std::size_t Readings = 31;
     static constexpr std::size_t MinReadings = 5;
     static constexpr std::int64_t ToleranceNs = 1'000'000;
-    // Kept beyond what the server needs, for the write to reach it in time; where readings
+    // Kept beyond what the server needs, for a change to reach it in time; where readings
     // are early by up to a quantum, also an eighth of the quantum, for the mapping's own
     // error and for PipeWire taking a little more than a quantum ahead (100 ms at 4096).
     static constexpr std::int64_t SafetyNs = 3'000'000;
     static constexpr std::int64_t QuantumShare = 8;
-    // How late a beat's handler may run and still have its click taken back on time.
+    // How late a beat's handler may run and still have its click on time.
     static constexpr std::int64_t GuiMarginNs = 4'000'000;
-    // A smaller need must be this much smaller before the delay shrinks.
+    // A smaller need must be this much smaller, for as long as the need is held, before the
+    // delay shrinks.
     static constexpr std::int64_t ShrinkNs = 3'000'000;
-    // How long before and after the read index is due to move readings are taken.
+    static constexpr std::int64_t HoldNs = 30'000'000'000;
+    // A graph's timing that jumps by more than this changed its output, not its drift.
+    static constexpr std::int64_t JumpNs = 5'000'000;
+    // How long before and after the read index is due to move quantized readings are taken.
     static constexpr std::int64_t JustBeforeNs = 1'000'000;
     static constexpr std::int64_t JustAfterNs = 2'000'000;
     static constexpr int MaxAfterTries = 8;
 
     explicit StreamClock(int rate) : m_rate(rate) {}
 
-    // PipeWire's kind of readings (see above), or PulseAudio's.
-    void setQuantized(bool quantized) { m_quantized = quantized; }
-    // One reading of the server's; see above.
+    void setKind(Kind kind) { m_kind = kind; }
+    Kind kind() const { return m_kind; }
+    // A PulseAudio reading of either kind; see above.
     void reading(std::int64_t atNs, std::int64_t readFrames, std::int64_t sinkNs,
                  std::int64_t transportNs);
+    // A graph cycle at `nowNs`: sample `frame` is heard at `heardNs`, and a change made now
+    // reaches the stream up to `cycleNs` later, in the next cycle.
+    void exact(std::int64_t nowNs, std::int64_t frame, std::int64_t heardNs, std::int64_t cycleNs);
+    // The output is known to need at least `ns` (a sink's configured latency), until it
+    // changes.
+    void needAtLeast(std::int64_t ns) { m_needFloor = ns; }
     // The stream stood still or jumped (cork, underrun, suspend): the mapping no longer holds.
-    // The output's need is kept unless `output` says the output itself changed.
+    // `output`: the output itself changed (a move, a new stream); its need is learnt anew, and
+    // a PulseAudio stream is mapped only from readings after its read index moved there.
     void resync(bool output = false);
 
     bool mapped() const { return m_mapped; }
@@ -67,12 +85,17 @@ class StreamClock {
     std::int64_t nextReadingNs(std::int64_t nowNs, std::int64_t paceNs);
 
   private:
-    void rederive();
+    void rederive(std::int64_t atNs);
+    void mapTo(std::int64_t zeroNs);
+    void need(std::int64_t atNs, std::int64_t needNs);
 
     const int m_rate;
-    bool m_quantized = false;
+    Kind m_kind = Kind::Pulse;
     bool m_mapped = false;
     bool m_fresh = true; // the next delay derived is taken as it is
+    // After a move: the read index when first read there, until it moves on.
+    bool m_awaitStep = false;
+    std::int64_t m_firstRead = -1;
     // Readings around a step of the read index (see nextReadingNs).
     enum class Watch { None, Before, After };
     Watch m_watch = Watch::None;
@@ -83,6 +106,14 @@ class StreamClock {
     std::int64_t m_delayNs = 0;
     std::int64_t m_quantum = 0;
     std::int64_t m_moves = 0;
+    std::int64_t m_sinkNs = 0; // the latest reading's
+    std::int64_t m_needFloor = 0;
+    std::int64_t m_cycleNs = 0;
+
+    // The largest need, held over two half-windows.
+    std::int64_t m_needSince = 0;
+    std::int64_t m_needNow = -1;
+    std::int64_t m_needBefore = -1;
 
     struct Reading {
         std::int64_t zeroNs = 0; // frame 0 heard, by this reading

@@ -4,35 +4,47 @@
 #include <QCoreApplication>
 #include <QEvent>
 
-#include <thread>
+#include <algorithm>
 
 namespace window {
 
-FlashHold::FlashHold(QWidget& label, Now now) : m_label(label), m_now(std::move(now)) {
+namespace {
+// The timer counts whole milliseconds: a change due within half of one is shown now.
+constexpr auto Close = std::chrono::microseconds(500);
+} // namespace
+
+FlashHold::FlashHold(QWidget& label, Now now, When when)
+    : m_label(label), m_now(std::move(now)), m_when(std::move(when)) {
     m_timer.setSingleShot(true);
     m_timer.setTimerType(Qt::PreciseTimer);
-    connect(&m_timer, &QTimer::timeout, this, &FlashHold::onTimer);
+    connect(&m_timer, &QTimer::timeout, this, &FlashHold::wake);
 }
 
 void FlashHold::show(bool visible) {
-    if (!m_at || *m_at <= m_now()) {
+    const auto at = m_due ? when(*m_due) : Clock::time_point::min();
+    if (at - m_now() < Close) {
         m_queue.clear();
         apply(visible);
+        schedule();
         return;
     }
     // A change that is to be seen sooner than ones waiting (the click came closer) replaces
     // them: what is on the screen never runs backwards.
-    while (!m_queue.empty() && m_queue.back().first >= *m_at)
+    while (!m_queue.empty() && m_queue.back().at >= at)
         m_queue.pop_back();
-    m_queue.emplace_back(*m_at, visible);
+    m_queue.push_back({*m_due, at, visible});
     schedule();
 }
 
 void FlashHold::wake() {
     const auto now = m_now();
+    // Asked again: a click written again since its tick is seen when it is heard now.
+    auto before = Clock::time_point::min();
+    for (Change& c : m_queue)
+        before = c.at = std::max(before, when(c.due));
     std::optional<bool> due;
-    while (!m_queue.empty() && m_queue.front().first <= now) {
-        due = m_queue.front().second;
+    while (!m_queue.empty() && m_queue.front().at - now < Close) {
+        due = m_queue.front().visible;
         m_queue.pop_front();
     }
     if (due)
@@ -46,18 +58,8 @@ void FlashHold::schedule() {
         m_timer.stop();
         return;
     }
-    // The timer counts whole milliseconds; the last fraction is slept in onTimer().
-    const auto wait = floor<milliseconds>(m_queue.front().first - m_now());
+    const auto wait = round<milliseconds>(m_queue.front().at - m_now());
     m_timer.start(std::max(wait, milliseconds(0)));
-}
-
-void FlashHold::onTimer() {
-    if (!m_queue.empty()) {
-        const auto left = m_queue.front().first - m_now();
-        if (left < std::chrono::milliseconds(2))
-            std::this_thread::sleep_for(left);
-    }
-    wake();
 }
 
 void FlashHold::apply(bool visible) {

@@ -43,7 +43,9 @@ FrmMetronome::FrmMetronome(const ScreenMetrics& screen, sound::TimedPlayer& soun
     buildControls();
     applyKeyboardConventions(*this);
     applyAccessibility(*this);
-    m_flashHold.emplace(control<QLabel>("lblBPM"), now);
+    m_flashHold.emplace(control<QLabel>("lblBPM"), now, [this](FormTimer::Clock::time_point due) {
+        return m_sound.heardAt(due) - FlashLead;
+    });
 
     m_controls.emplace(QtControls{
         .hsbBPM = QtScrollBar(control<QScrollBar>("hsbBPM")),
@@ -203,12 +205,11 @@ void FrmMetronome::wireEvents() {
     beat::Engine& engine = *m_engine;
     connect(&hsbBPM(), &QScrollBar::valueChanged, this,
             [&engine] { ErrorDispatch::run("hsbBPM_Change", [&] { engine.hsbBPM_Change(); }); });
-    // The beat's flash is seen when its click is heard, whatever the output's delay.
+    // The beat's flash is seen when its click is heard, as the click is written.
     connect(&m_tmrBPM, &FormTimer::tick, this, [this, &engine] {
-        if (const auto due = m_tmrBPM.currentDue())
-            m_flashHold->showAt(*due + m_sound.delay() - FlashLead);
+        m_flashHold->showFor(m_tmrBPM.currentDue());
         ErrorDispatch::run("tmrBPM_Timer", [&] { engine.tmrBPM_Timer(); });
-        m_flashHold->showAt(std::nullopt);
+        m_flashHold->showFor(std::nullopt);
         foresee();
     });
     connect(&m_tmrBPM, &FormTimer::restarted, this, &FrmMetronome::foresee);
