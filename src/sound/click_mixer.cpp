@@ -31,11 +31,12 @@ bool ClickMixer::planWaiting() const {
 
 std::int64_t ClickMixer::heardAt(std::int64_t dueNs) const {
     for (const Placed& p : m_placed) {
-        if (p.dueNs.load(std::memory_order_acquire) != dueNs)
+        // All in one order (sequentially consistent): a heard time read between two reads
+        // of the same due time belongs to it.
+        if (p.dueNs.load() != dueNs)
             continue;
-        const std::int64_t heard = p.heardNs.load(std::memory_order_relaxed);
-        std::atomic_thread_fence(std::memory_order_acquire);
-        if (p.dueNs.load(std::memory_order_relaxed) == dueNs)
+        const std::int64_t heard = p.heardNs.load();
+        if (p.dueNs.load() == dueNs)
             return heard;
     }
     return dueNs + delayNs();
@@ -235,10 +236,9 @@ void ClickMixer::tellBack() {
             continue;
         if (!slot)
             slot = &m_placed[m_placedNext++ % m_placed.size()];
-        slot->dueNs.store(INT64_MIN, std::memory_order_relaxed);
-        std::atomic_thread_fence(std::memory_order_release);
-        slot->heardNs.store(heard, std::memory_order_relaxed);
-        slot->dueNs.store(s.dueNs, std::memory_order_release);
+        slot->dueNs.store(INT64_MIN);
+        slot->heardNs.store(heard);
+        slot->dueNs.store(s.dueNs);
     }
     m_inUse.store(inUse, std::memory_order_release);
 }

@@ -21,7 +21,7 @@ FlashHold::FlashHold(QWidget& label, Now now, When when)
 }
 
 void FlashHold::show(bool visible) {
-    const auto at = m_due ? when(*m_due) : Clock::time_point::min();
+    const auto at = m_due ? when(*m_due) : m_now();
     if (at - m_now() < Close) {
         m_queue.clear();
         apply(visible);

@@ -17,6 +17,7 @@
 #include <new>
 #include <sndfile.h>
 #include <sys/stat.h>
+#include <thread>
 #include <vector>
 
 using namespace sound;
@@ -518,6 +519,35 @@ class TestSound : public QObject {
             QVERIFY(beats.server->clicks.size() > static_cast<std::size_t>(clicks) + 50);
             QCOMPARE(allocations.load(), 0L);
         }
+    }
+
+    // The GUI thread publishes while the audio thread renders, neither waiting: the latest
+    // plan always arrives, whole (ThreadSanitizer watches the hand-over in scripts/test).
+    void plansCrossThreadsWhole() {
+        ClickMixer mixer(Rate);
+        const ClickPtr click = clickOf(50, 0.5f);
+        std::atomic<bool> stop{false};
+        std::thread audio([&] {
+            std::vector<std::int16_t> out;
+            out.reserve(ClickMixer::KeptFrames);
+            const std::int64_t cycle = 1024 * 1'000'000'000LL / Rate;
+            for (std::int64_t t = 0, last = 0; last < 2; t += cycle) {
+                last += stop.load() ? 1 : 0;
+                mixer.cycle(t, t + 10 * Ms, cycle);
+                mixer.write(mixer.written(), 1024, out);
+            }
+        });
+        Plan plan;
+        plan.intervalNs = 150 * Ms;
+        for (int i = 1; i <= 20000; ++i) {
+            plan.foreseen = {i * Ms, click.get()};
+            mixer.publish(plan);
+        }
+        stop = true;
+        audio.join();
+        QVERIFY(!mixer.planWaiting());
+        QVERIFY(mixer.inUseFrom() > 0 && mixer.inUseFrom() <= mixer.published());
+        QCOMPARE(mixer.published(), std::uint64_t(20000));
     }
 
     // One sound at a time: a click cuts the one before; asking again for a beat only changes

@@ -184,6 +184,12 @@ class TestWindow : public QObject {
         bar.setSliderDown(false);
         QCOMPARE(txt.text(), QString("192"));
         QCOMPARE(frm.tmrBPM().interval(), 312);
+        // The keyboard reaches both ends and no further.
+        QTest::keyClick(&bar, Qt::Key_End);
+        QCOMPARE(txt.text(), QString("400"));
+        QTest::keyClick(&bar, Qt::Key_Home);
+        QCOMPARE(txt.text(), QString("20"));
+        bar.setValue(192);
         QCheckBox& chkSpeed = frm.control<QCheckBox>("chkSpeed");
         QTest::mouseClick(&chkSpeed, Qt::LeftButton);
         QVERIFY(!bar.isEnabled());
@@ -209,15 +215,23 @@ class TestWindow : public QObject {
     // The window and button colours are fixed, the text colour is the desktop's: each
     // caption must still read on its own background, at least 4.5:1, in either scheme.
     void captionsReadInALightAndADarkScheme_data() {
-        QTest::addColumn<bool>("dark");
-        QTest::newRow("light") << false;
-        QTest::newRow("dark") << true;
+        QTest::addColumn<QString>("scheme");
+        QTest::newRow("light") << "light";
+        QTest::newRow("dark") << "dark";
+        // Mid-grey text: about 4:1 on the window's yellow, readable to some, not enough.
+        QTest::newRow("grey") << "grey";
     }
     void captionsReadInALightAndADarkScheme() {
-        QFETCH(bool, dark);
+        QFETCH(QString, scheme);
         const QPalette before = QApplication::palette();
-        if (dark)
+        if (scheme == "dark")
             QApplication::setPalette(darkPalette());
+        if (scheme == "grey") {
+            QPalette grey = before;
+            for (const auto role : {QPalette::WindowText, QPalette::ButtonText, QPalette::Text})
+                grey.setColor(role, QColor("#777777"));
+            QApplication::setPalette(grey);
+        }
         WindowRig rig;
         QApplication::setPalette(before);
         FrmMetronome& frm = rig.frm;
