@@ -28,6 +28,10 @@ ClickPlayer::ClickPlayer(std::unique_ptr<AudioOutput> output, ClickPtr fallback)
         m_output->start(m_mixer);
 }
 
+ClickPlayer::~ClickPlayer() {
+    m_output.reset();
+}
+
 void ClickPlayer::PlaySoundA(const char* path, std::uint32_t flags, Clock::time_point at) {
     ClickPtr click = m_source.clickFor(path ? path : "");
     if (!click || (m_source.usedFallback() && (flags & SND_NODEFAULT)))

@@ -51,6 +51,10 @@ class ClickPlayer : public TimedPlayer {
   public:
     // Plays through `output`; the built-in click comes from `fallback`.
     ClickPlayer(std::unique_ptr<AudioOutput> output, ClickPtr fallback);
+    // The output's thread stops before the clicks it may be playing go.
+    ~ClickPlayer() override;
+    ClickPlayer(const ClickPlayer&) = delete;
+    ClickPlayer& operator=(const ClickPlayer&) = delete;
 
     // SND_FILENAME | SND_ASYNC behaviour; SND_NODEFAULT (0x2) keeps a missing file silent.
     void PlaySoundA(const char* path, std::uint32_t flags, Clock::time_point at) override;
