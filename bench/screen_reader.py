@@ -177,6 +177,11 @@ def tempo_control(s, failures):
             if value is None or abs(int(p) - (value - 20) / 3.8) > 1:
                 failures.append(f"tempo {label}: {p} percent at {value} BPM")
     s.key("Home", "Prior", "Prior", "Prior", "Prior", "Prior", "Prior", "Prior", "Prior")
+    # Flat review from the tempo's line up to the top: the number, the beat area, the banner.
+    lines = [s.heard(lambda: s.key("KP_Up"))]
+    for _ in range(4):
+        lines.append(s.heard(lambda: s.key("KP_Home")))  # the line above
+    show("flat review, up", [" / ".join(line) for line in lines])
 
 
 def number_whole(s, failures, tempos):

@@ -10,6 +10,9 @@
 #include <QScrollBar>
 #include <QTimer>
 #include <QtGlobal>
+#if QT_VERSION >= QT_VERSION_CHECK(6, 8, 0)
+#include <QAccessibleAnnouncementEvent>
+#endif
 
 #include <algorithm>
 #include <array>
@@ -310,7 +313,9 @@ class TempoStandIn : public QObject {
   private:
     QScrollBar& m_bar;
     QLineEdit& m_box;
-    QWidget* m_news = nullptr;
+#if QT_VERSION < QT_VERSION_CHECK(6, 8, 0)
+    QWidget* m_news = nullptr; // the notification
+#endif
 };
 
 } // namespace

@@ -336,20 +336,6 @@ class TestWindow : public QObject {
         QCOMPARE(said.size(), 2);
     }
 
-    // The credits box gives the focus back to where it was, also with no window manager.
-    void theCreditsBoxGivesTheFocusBack() {
-        WindowRig rig;
-        FrmMetronome& frm = rig.frm;
-        frm.show();
-        frm.activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&frm));
-        frm.control("Command1").setFocus();
-        BoxCloser boxes;
-        QTest::keyClick(&frm.control("Command1"), Qt::Key_Return);
-        QCOMPARE(boxes.titles, QStringList("Credits"));
-        QTRY_COMPARE(QApplication::focusWidget(), &frm.control("Command1"));
-    }
-
     // After every beat and every change of Mute, Pause or tempo, the sound hears where the
     // next beats fall and whether they click, as the next tick will decide.
     void theSoundForeseesEveryChange() {
