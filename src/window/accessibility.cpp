@@ -327,15 +327,13 @@ void prepareAccessibility() {
 }
 
 void applyAccessibility(QWidget& window) {
-    // Qt keeps the first interface it makes for a widget, perhaps made before the widget
-    // had its name; it is made again now.
-    for (const char* name : {"hsbBPM", "txtBPM", "lblBackground"})
-        if (QAccessibleInterface* i =
-                QAccessible::queryAccessibleInterface(window.findChild<QWidget*>(name));
-            i && !isOurs(i))
+    // Qt keeps the first interface it makes for a widget, perhaps made (by an event while
+    // the controls were built) before the widget had its name; it is made again now.
+    for (QWidget* w :
+         {&window, window.findChild<QWidget*>("hsbBPM"), window.findChild<QWidget*>("txtBPM"),
+          window.findChild<QWidget*>("lblBackground")})
+        if (QAccessibleInterface* i = QAccessible::queryAccessibleInterface(w); i && !isOurs(i))
             QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(i));
-    if (QAccessibleInterface* i = QAccessible::queryAccessibleInterface(&window); i && !isOurs(i))
-        QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(i));
 
     auto* bar = window.findChild<QScrollBar*>("hsbBPM");
     auto* box = window.findChild<QLineEdit*>("txtBPM");
