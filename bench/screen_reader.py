@@ -116,7 +116,7 @@ class Session:
 
     def spoken(self):
         """Every SPEECH OUTPUT line so far, as said."""
-        return re.findall(r"SPEECH OUTPUT: '(.*)'\[?(?:\{'established.*)?$", self.read_log(), re.M)
+        return re.findall(r"SPEECH OUTPUT: '(.*?)'(?: ?\[?\{.*| None)?$", self.read_log(), re.M)
 
     def key(self, *keys, pause=1.2):
         subprocess.run(["xdotool", "key", "--delay", "150", *keys], check=True)
