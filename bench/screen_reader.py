@@ -18,8 +18,6 @@ import tempfile
 import time
 
 TITLE = "Metronome - By Velkaro"
-# The layout of the window, in pixels: the beat area's middle (a click there takes nothing).
-AREA = (212, 300)
 
 
 class Failed(Exception):
@@ -43,8 +41,7 @@ class Session:
         os.makedirs(runtime, mode=0o700)
         self.env = dict(os.environ, HOME=home, XDG_RUNTIME_DIR=runtime,
                         XDG_CONFIG_HOME=os.path.join(home, ".config"),
-                        XDG_DATA_HOME=os.path.join(home, ".local/share"),
-                        GTK_MODULES="", NO_AT_BRIDGE="0")
+                        XDG_DATA_HOME=os.path.join(home, ".local/share"))
         out = subprocess.run(["dbus-daemon", "--session", "--fork", "--nosyslog",
                               "--print-address=1", "--print-pid=1"], env=self.env,
                              capture_output=True, text=True, check=True).stdout.split("\n")
@@ -56,17 +53,15 @@ class Session:
             self.spawn(["openbox", "--sm-disable"])
             time.sleep(0.5)
         self.log = os.path.join(self.dir, "orca.log")
-        self.orca = self.spawn([*self.orca_copy(), "--debug",
-                                "--debug-file", self.log])
+        self.spawn([*self.orca_copy(), "--debug", "--debug-file", self.log])
         self.wait_for(lambda: "Orca is ready" in self.read_log() or
                       "SPEECH OUTPUT: 'Screen reader on.'" in self.read_log(), "Orca")
         self.events = open(os.path.join(self.dir, "events"), "w")
-        self.monitor = self.spawn(["dbus-monitor", "--address", self.a11y_bus,
-                                   "type='signal',interface='org.a11y.atspi.Event.Object'"],
-                                  stdout=self.events)
-        self.app = self.spawn([binary], env=dict(self.env, QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1"))
-        self.window = self.wait_for(self.find_window, "the window")
-        self.app_bus_name = None
+        # Every object event the program sends, counted while nothing is touched.
+        self.spawn(["dbus-monitor", "--address", self.a11y_bus,
+                    "type='signal',interface='org.a11y.atspi.Event.Object'"], stdout=self.events)
+        self.spawn([binary], env=dict(self.env, QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1"))
+        self.wait_for(self.find_window, "the window")
 
     def spawn(self, args, env=None, stdout=subprocess.DEVNULL):
         p = subprocess.Popen(args, env=env or self.env, stdout=stdout,
@@ -162,7 +157,8 @@ def numbers(said):
 
 
 def tempo_control(s, failures):
-    """Tab to the tempo: no "scroll bar", and any percentage right for 20..400."""
+    """The tempo control, spoken, where am I and flat review: no "scroll bar", and any
+    percentage right for 20..400."""
     for label, keys in [("on start", ()), ("Right", ("Right",)), ("End", ("End",)),
                         ("Home", ("Home",)), ("Page Up x8", ("Prior",) * 8)]:
         said = s.heard(lambda: s.key(*keys)) if keys else s.spoken()[-3:]
