@@ -14,6 +14,7 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPointer>
 #include <QPushButton>
 #include <QWindow>
 
@@ -297,7 +298,12 @@ void FrmMetronome::Command1_Click() {
     QMessageBox box(QMessageBox::NoIcon, "Credits",
                     "Designed and implemented by Velkaro (velkaro@example.com)", QMessageBox::Ok,
                     this);
+    QPointer<QWidget> had = focusWidget();
     box.exec();
+    // Without a window manager nobody gives the focus back when the box is gone.
+    activateWindow();
+    if (had)
+        had->setFocus(Qt::OtherFocusReason);
 }
 
 void FrmMetronome::mousePressEvent(QMouseEvent* event) {

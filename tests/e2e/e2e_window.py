@@ -92,7 +92,13 @@ def on_x11(binary, folder):
         sh("xdotool", "key", "--delay", "50", *["Tab"] * 5, "Return")
         time.sleep(0.3)
         check(m.flashes(), "the beat stopped behind the credits box")
-        sh("xdotool", "key", "--delay", "50", "Return", "shift+Tab", "KP_Enter")
+        # Closed, it leaves the focus on the window, where nothing gives it back but the
+        # program (else a screen reader hears nothing more); "EXIT" is one Shift+Tab back.
+        sh("xdotool", "key", "Return")
+        time.sleep(0.3)
+        focus = sh("xdotool", "getwindowfocus").strip()
+        check(focus == m.window, f"after the credits box the focus is on {focus}, not {m.window}")
+        sh("xdotool", "key", "--delay", "50", "shift+Tab", "KP_Enter")
         check(m.proc.wait(2) == 0, f"exit status {m.proc.returncode}")
     finally:
         m.stop()
