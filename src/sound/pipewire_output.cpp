@@ -243,7 +243,7 @@ void PipeWireOutput::openStream() {
         PW_KEY_MEDIA_ROLE, "music", PW_KEY_MEDIA_NAME, "Metronome click", PW_KEY_APP_NAME,
         "Metronome", PW_KEY_APP_ID, AppId, PW_KEY_APP_ICON_NAME, AppId,
         // The name PulseAudio's clients look for, beside PipeWire's own.
-        "application.icon_name", AppId, PW_KEY_NODE_NAME, "metronome",
+        "application.icon_name", AppId, PW_KEY_NODE_NAME, AppId,
         // The graph's default quantum: a click within 30 ms of its beat, at a server cost that
         // a smaller one would double.
         PW_KEY_NODE_LATENCY, "1024/48000", nullptr);
