@@ -6,7 +6,9 @@ import signal
 import subprocess
 import sys
 import tempfile
+import threading
 import time
+import traceback
 
 SCRIPTS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts")
 sys.path.insert(0, SCRIPTS)
@@ -26,19 +28,69 @@ def sh(*args):
     return subprocess.run(args, check=True, capture_output=True, text=True).stdout
 
 
-class Metronome:
+class Program:
+    """The program started with its output kept, each line with the time it came, so that a
+    test that fails can show what the program said and when."""
+
+    started_all = []
+
+    def __init__(self, binary, env=None):
+        self.started = time.monotonic()
+        self.proc = subprocess.Popen([binary], env=env, stdout=subprocess.PIPE,
+                                     stderr=subprocess.STDOUT, text=True, errors="replace")
+        self.lines = []  # (seconds after start, line)
+        self.events = []  # what the test saw, on the same clock
+        self.reader = threading.Thread(target=self._read, daemon=True)
+        self.reader.start()
+        Program.started_all.append(self)
+
+    def _read(self):
+        for line in self.proc.stdout:
+            self.lines.append((time.monotonic() - self.started, line.rstrip("\n")))
+
+    def saw(self, what):
+        self.events.append((time.monotonic() - self.started, what))
+
+    def output(self):
+        """What the program wrote so far, stdout and stderr together."""
+        return [line for _, line in self.lines]
+
+    def report(self):
+        status = self.proc.poll()
+        print(f"--- {self.proc.args[0]} (pid {self.proc.pid}): "
+              f"{'still running' if status is None else f'exit status {status}'}, "
+              f"{time.monotonic() - self.started:.2f} s after its start", file=sys.stderr)
+        for t, what in sorted(self.events + [(t, f"said: {line}") for t, line in self.lines]):
+            print(f"{t:8.2f} s  {what}", file=sys.stderr)
+
+
+def run(main, *args):
+    """Runs a test's main; when it fails, shows every program it started, with its output
+    and what the test saw of it, before the failure itself."""
+    try:
+        main(*args)
+    except BaseException:
+        for program in Program.started_all:
+            program.report()
+        traceback.print_exc()
+        sys.exit(1)
+
+
+class Metronome(Program):
     """The program, started and found by its window."""
 
-    def __init__(self, binary, env=None, stderr=None):
-        self.proc = subprocess.Popen([binary], env=env, stderr=stderr)
+    def __init__(self, binary, env=None):
+        super().__init__(binary, env)
         deadline = time.monotonic() + 30  # the sanitizer build starts slowly
         self.window = None
+        self.first_flash = None
         while not self.window:
             check(time.monotonic() < deadline, "the window never appeared")
             time.sleep(0.05)
             found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", TITLE],
                                    capture_output=True, text=True).stdout.split()
             self.window = found[0] if found else None
+        self.saw(f"window {self.window} shown")
 
     def geometry(self):
         values = dict(line.split("=") for line in
@@ -60,6 +112,9 @@ class Metronome:
             raw = subprocess.run(["import", "-window", "root", "-crop", f"1x1+{x + 24}+{y + 110}",
                                   "-depth", "8", "rgb:-"], check=True, capture_output=True).stdout
             colours.add(tuple(raw))
+            if self.first_flash is None and {GREEN, RED} <= colours:
+                self.first_flash = time.monotonic() - self.started
+                self.saw("first flash: the beat area showed both colours")
             count += 1
             time.sleep(0.1)
         return colours
@@ -68,8 +123,11 @@ class Metronome:
         """Whether the beat area shows both colours within the timeout; slow under load."""
         end = time.monotonic() + timeout
         while time.monotonic() < end:
-            if self.beat_colours(0.5) == {GREEN, RED}:
+            seen = self.beat_colours(0.5)
+            if seen == {GREEN, RED}:
+                self.saw("flashing")
                 return True
+        self.saw(f"no flash for {timeout} s; the beat area showed {seen} last")
         return False
 
     def stop(self):
@@ -79,6 +137,13 @@ class Metronome:
                 self.proc.wait(5)
             except subprocess.TimeoutExpired:
                 self.proc.kill()
+                self.proc.wait()
+        self.reader.join(5)
+
+    def report(self):
+        first = "never" if self.first_flash is None else f"{self.first_flash:.2f} s after its start"
+        print(f"--- first flash of {self.proc.args[0]}: {first}", file=sys.stderr)
+        super().report()
 
 
 class Recorder:
