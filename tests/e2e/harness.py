@@ -103,31 +103,40 @@ class Metronome(Program):
         wx, wy, _, _ = self.geometry()
         sh("xdotool", "mousemove", str(wx + x), str(wy + y), "click", "1")
 
+    def beat_colour(self, x, y):
+        """The colour of a pixel of the beat area, clear of any box over the window's middle,
+        for the window at x, y."""
+        return tuple(subprocess.run(["import", "-window", "root", "-crop",
+                                     f"1x1+{x + 24}+{y + 110}", "-depth", "8", "rgb:-"],
+                                    check=True, capture_output=True).stdout)
+
     def beat_colours(self, seconds, samples=4):
-        """The colours of a pixel of the beat area, clear of any box over the window's
-        middle, over at least `seconds` and `samples` grabs."""
+        """The colours of the beat area over at least `seconds` and `samples` grabs."""
         x, y, _, _ = self.geometry()
         colours, count, end = set(), 0, time.monotonic() + seconds
         while time.monotonic() < end or count < samples:
-            raw = subprocess.run(["import", "-window", "root", "-crop", f"1x1+{x + 24}+{y + 110}",
-                                  "-depth", "8", "rgb:-"], check=True, capture_output=True).stdout
-            colours.add(tuple(raw))
-            if self.first_flash is None and {GREEN, RED} <= colours:
-                self.first_flash = time.monotonic() - self.started
-                self.saw("first flash: the beat area showed both colours")
+            colours.add(self.beat_colour(x, y))
             count += 1
             time.sleep(0.1)
         return colours
 
     def flashes(self, timeout=10):
-        """Whether the beat area shows both colours within the timeout; slow under load."""
-        end = time.monotonic() + timeout
+        """Whether the beat area turns from one colour to the other between two grabs in a
+        row within the timeout; slow under load. Not both colours within one stretch of
+        grabs: stretches about a beat long keep missing a flip that falls between two of
+        them, at 100 BPM for many seconds."""
+        x, y, _, _ = self.geometry()
+        end, last = time.monotonic() + timeout, None
         while time.monotonic() < end:
-            seen = self.beat_colours(0.5)
-            if seen == {GREEN, RED}:
-                self.saw("flashing")
+            colour = self.beat_colour(x, y)
+            if {last, colour} == {GREEN, RED}:
+                if self.first_flash is None:
+                    self.first_flash = time.monotonic() - self.started
+                self.saw(f"flashing: {last} then {colour}")
                 return True
-        self.saw(f"no flash for {timeout} s; the beat area showed {seen} last")
+            last = colour
+            time.sleep(0.1)
+        self.saw(f"no flash for {timeout} s; the beat area showed {last} last")
         return False
 
     def stop(self):
