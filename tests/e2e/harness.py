@@ -62,6 +62,16 @@ class Program:
               f"{time.monotonic() - self.started:.2f} s after its start", file=sys.stderr)
         for t, what in sorted(self.events + [(t, f"said: {line}") for t, line in self.lines]):
             print(f"{t:8.2f} s  {what}", file=sys.stderr)
+        # A program that hangs: which of its threads waits, and on what in the kernel.
+        tasks = f"/proc/{self.proc.pid}/task"
+        for tid in sorted(os.listdir(tasks)) if status is None and os.path.isdir(tasks) else []:
+            try:
+                read = lambda name: open(f"{tasks}/{tid}/{name}").read().strip()  # noqa: E731
+                state = read("stat").rsplit(")", 1)[1].split()[0]
+                print(f"  thread {tid} {read('comm')}: {state} in {read('wchan') or '-'}",
+                      file=sys.stderr)
+            except OSError:
+                pass
 
 
 def run(main, *args):
