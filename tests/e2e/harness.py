@@ -160,8 +160,8 @@ class Metronome(Program):
         self.reader.join(5)
 
     def report(self):
-        first = "never" if self.first_flash is None else f"{self.first_flash:.2f} s after its start"
-        print(f"--- first flash of {self.proc.args[0]}: {first}", file=sys.stderr)
+        first = "none" if self.first_flash is None else f"{self.first_flash:.2f} s after its start"
+        print(f"--- the first flash the test saw of {self.proc.args[0]}: {first}", file=sys.stderr)
         super().report()
 
 
