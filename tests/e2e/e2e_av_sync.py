@@ -13,7 +13,8 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "scripts"))
 from av_pairs import figures, parse, summarize  # noqa: E402
-from harness import check  # noqa: E402
+from harness import Program, check  # noqa: E402
+from harness import run as harness_run  # noqa: E402
 
 
 def stream_properties():
@@ -28,16 +29,19 @@ def stream_properties():
 
 def main(binary, probe):
     watcher = subprocess.Popen([probe, "--seconds", "7"], stdout=subprocess.PIPE, text=True)
-    program = subprocess.Popen([binary])
+    program = Program(binary)
     try:
         time.sleep(3)
         props = stream_properties()
         out, _ = watcher.communicate(timeout=60)
     finally:
         watcher.kill()
-        program.kill()
+        program.proc.kill()
     check(watcher.returncode == 0, f"the probe failed ({watcher.returncode})")
     run = parse(out.splitlines())
+    if run["flashes"]:
+        program.saw(f"first flash, as the probe saw it: "
+                    f"{run['flashes'][0] - program.started:.2f} s after the start")
     # The first second is start-up: the stream is still being opened.
     result = summarize(run, 1.0)
     print(figures(result, run["info"]))
@@ -59,4 +63,4 @@ def main(binary, probe):
 
 
 if __name__ == "__main__":
-    main(sys.argv[1], sys.argv[2])
+    harness_run(main, sys.argv[1], sys.argv[2])

@@ -14,7 +14,7 @@ import time
 import wave
 
 from harness import (GREEN, RATE, RED, Metronome, PrivatePulse, Recorder, check, on_grid,
-                     onsets)
+                     onsets, run)
 
 PHASE_S = 3.0
 SETTLED_S = 1.4  # noticed at the next beat, heard from the one after it
@@ -103,8 +103,7 @@ def main(binary):
     pulse = PrivatePulse()
     home = tempfile.mkdtemp(prefix="metronome-home-")
     env = {k: v for k, v in pulse.env.items() if not k.startswith("XDG_") or k == "XDG_RUNTIME_DIR"}
-    log = tempfile.TemporaryFile(mode="w+")
-    m = Metronome(binary, env=dict(env, HOME=home), stderr=log)
+    m = Metronome(binary, env=dict(env, HOME=home))
     try:
         check(m.flashes() and m.proc.poll() is None, "no beat without an audio server")
         pulse.start()
@@ -125,8 +124,7 @@ def main(binary):
         shutil.rmtree(home, ignore_errors=True)
         shutil.rmtree(pulse.dir, ignore_errors=True)
 
-    log.seek(0)
-    lines = [line for line in log.read().splitlines() if "metronome.wav" in line]
+    lines = [line for line in m.output() if "metronome.wav" in line]
     print("\n".join(lines))
     # Nothing for the file missing at start; once when the first file plays, not again when
     # another is moved over it.
@@ -135,4 +133,4 @@ def main(binary):
 
 
 if __name__ == "__main__":
-    main(sys.argv[1])
+    run(main, sys.argv[1])

@@ -12,7 +12,7 @@ import sys
 import tempfile
 import time
 
-from harness import Metronome, check, sh
+from harness import Metronome, Program, check, run, sh
 
 YELLOW = bytes((255, 255, 192))
 W, H = 423, 518
@@ -128,24 +128,28 @@ def on_wayland(binary, folder, scale):
         deadline = time.monotonic() + 20
         while not os.path.exists(f"{folder}/metronome-test") and time.monotonic() < deadline:
             time.sleep(0.1)
-        app = subprocess.Popen([binary], env=env)
-        round_window(screenshot, scale, f"Wayland at scale {scale}", app)
+        app = Program(binary, env)
+        round_window(screenshot, scale, f"Wayland at scale {scale}", app.proc)
     finally:
         if app:
-            app.kill()
-            app.wait()
+            app.proc.kill()
+            app.proc.wait()
         os.killpg(weston.pid, signal.SIGKILL)
         weston.wait()
 
 
-if __name__ == "__main__":
-    says_there_is_no_display(sys.argv[1])
-    for run in (lambda f: on_x11(sys.argv[1], f), lambda f: on_wayland(sys.argv[1], f, 1),
-                lambda f: on_wayland(sys.argv[1], f, 2)):
+def main(binary):
+    says_there_is_no_display(binary)
+    for part in (lambda f: on_x11(binary, f), lambda f: on_wayland(binary, f, 1),
+                 lambda f: on_wayland(binary, f, 2)):
         folder = tempfile.mkdtemp(prefix="metronome-window-")
         os.chmod(folder, 0o700)
         try:
-            run(folder)
+            part(folder)
         finally:
             shutil.rmtree(folder, ignore_errors=True)
     print("4 passed, 0 failed")
+
+
+if __name__ == "__main__":
+    run(main, sys.argv[1])

@@ -24,7 +24,13 @@ desktop=$root/share/applications/$id.desktop
 desktop-file-validate "$desktop" || fail "desktop-file-validate"
 grep -qx "Exec=metronome" "$desktop" || fail "the menu entry does not start the installed binary"
 grep -qx "Icon=$id" "$desktop" || fail "the menu entry does not name the installed icon"
-appstreamcli validate --no-net "$root/share/metainfo/$id.metainfo.xml" || fail "appstreamcli validate"
+# The project has no public address yet: AppStream 1.0 warns that the homepage is missing
+# (0.16 does not look). That warning, by name, and no other passes, until there is an address.
+validation=$(appstreamcli validate --no-net "$root/share/metainfo/$id.metainfo.xml" 2>&1) || {
+    echo "$validation"
+    ! grep -E "^[EW]: " <<<"$validation" | grep -vq ": url-homepage-missing$" &&
+        grep -q "^W: .*: url-homepage-missing$" <<<"$validation" || fail "appstreamcli validate"
+}
 # Still running after two seconds: it found all it needs in the installed tree.
 status=0
 QT_QPA_PLATFORM=offscreen timeout 2 "$root/bin/metronome" 2>/dev/null || status=$?
