@@ -4,7 +4,8 @@
 beat area's pixel and the sink's monitor on one clock. Each click within 40 ms of its flash,
 loose enough for a busy machine; the median a hair after the flash, which catches a flash
 shown before its click is heard as well as one held past it. The stream tells the desktop's
-mixer who plays it."""
+mixer who plays it; scripts/test runs this on PulseAudio and on PipeWire, where the stream
+must be PipeWire's own."""
 import os
 import re
 import subprocess
@@ -59,6 +60,10 @@ def main(binary, probe):
     want = {"application.id": "org.velkaro.Metronome",
             "application.icon_name": "org.velkaro.Metronome", "media.role": "music"}
     check(all(props.get(k) == v for k, v in want.items()), f"the stream says {props}")
+    # Where PipeWire plays, it is PipeWire's own stream, not its PulseAudio server's.
+    info = subprocess.run(["pactl", "info"], capture_output=True, text=True).stdout
+    check("PipeWire" not in info or props.get("client.api") != "pipewire-pulse",
+          "PipeWire plays, through its PulseAudio server")
     print("1 passed, 0 failed")
 
 
