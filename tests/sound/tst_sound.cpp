@@ -256,7 +256,10 @@ bool writeSound(const std::string& path, double seconds, float level = 0.5f,
 }
 } // namespace
 
-// Counts what the audio thread's calls allocate (see Server).
+// Counts what the audio thread's calls allocate (see Server). GCC 14 takes the free() below
+// for a mismatch, not seeing that new is replaced too.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 void* operator new(std::size_t size) {
     if (counting)
         allocations.fetch_add(1, std::memory_order_relaxed);
@@ -270,6 +273,7 @@ void operator delete(void* p) noexcept {
 void operator delete(void* p, std::size_t) noexcept {
     std::free(p);
 }
+#pragma GCC diagnostic pop
 
 // The user's own click, decoded and followed while the beat goes on; where the mixer puts
 // each click on the stream, as the player asks for it and the server says what is heard.
