@@ -6,11 +6,15 @@
 #include <pipewire/pipewire.h>
 #include <spa/param/audio/format-utils.h>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <string>
 
 namespace sound {
 
@@ -108,6 +112,15 @@ struct PipeWireOutput::Hooks {
 };
 
 bool PipeWireOutput::playsHere(int timeoutMs) {
+    // No daemon's socket, no PipeWire: not even loaded, which would complain of its missing
+    // configuration on a desktop that has the library but not the daemon.
+    const char* remote = std::getenv("PIPEWIRE_REMOTE");
+    const std::string name = remote && *remote ? remote : "pipewire-0";
+    bool socket = name.front() == '/' && ::access(name.c_str(), F_OK) == 0;
+    for (const char* dir : {std::getenv("PIPEWIRE_RUNTIME_DIR"), std::getenv("XDG_RUNTIME_DIR")})
+        socket = socket || (dir && ::access((std::string(dir) + "/" + name).c_str(), F_OK) == 0);
+    if (!socket)
+        return false;
     initOnce();
     pw_main_loop* loop = pw_main_loop_new(nullptr);
     if (!loop)
