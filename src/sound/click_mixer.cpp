@@ -49,7 +49,6 @@ void ClickMixer::restart(std::int64_t nowNs) {
         commit(std::clamp(openFrameAt(nowNs), m_taken, m_written));
     m_clock.resync(true);
     m_delayNs.store(m_clock.delayNs(), std::memory_order_relaxed);
-    m_mapped.store(false, std::memory_order_relaxed);
     m_starts.clear();
     std::fill(m_kept.begin(), m_kept.end(), 0);
     m_written = 0;
@@ -64,19 +63,16 @@ bool ClickMixer::timing(std::int64_t atNs, std::int64_t readFrames, std::int64_t
     m_read = std::max(m_read, readFrames);
     m_clock.reading(atNs, readFrames, sinkNs, transportNs);
     m_delayNs.store(m_clock.delayNs(), std::memory_order_relaxed);
-    m_mapped.store(m_clock.mapped(), std::memory_order_relaxed);
     return m_clock.moves() != moves || m_clock.delayNs() != delay;
 }
 
 void ClickMixer::cycle(std::int64_t nowNs, std::int64_t heardNs, std::int64_t cycleNs) {
     m_clock.exact(nowNs, m_written, heardNs, cycleNs);
     m_delayNs.store(m_clock.delayNs(), std::memory_order_relaxed);
-    m_mapped.store(true, std::memory_order_relaxed);
 }
 
 void ClickMixer::resync(bool output) {
     m_clock.resync(output);
-    m_mapped.store(false, std::memory_order_relaxed);
 }
 
 std::int64_t ClickMixer::openFrameAt(std::int64_t nowNs) const {

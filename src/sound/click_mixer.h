@@ -69,8 +69,6 @@ class ClickMixer {
     // Any thread: when the click of the beat due at `dueNs` is heard, as it is written; as the
     // delay says where it is not written yet.
     std::int64_t heardAt(std::int64_t dueNs) const;
-    // Any thread: whether it is known when the stream's samples are heard.
-    bool mappedNow() const { return m_mapped.load(std::memory_order_relaxed); }
     // Any thread: from a beat's due time to its click being heard, as the output now needs.
     std::int64_t delayNs() const { return m_delayNs.load(std::memory_order_relaxed); }
 
@@ -151,7 +149,6 @@ class ClickMixer {
 
     std::atomic<std::uint64_t> m_inUse{0};
     std::atomic<std::int64_t> m_delayNs{0};
-    std::atomic<bool> m_mapped{false};
     std::array<Placed, PlacedSize> m_placed{};
     std::size_t m_placedNext = 0;
 

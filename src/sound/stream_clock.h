@@ -77,8 +77,6 @@ class StreamClock {
     std::int64_t leadNs() const { return m_leadNs + SafetyNs; }
     // From a beat's due time to its click being heard; 0 until there is a reading.
     std::int64_t delayNs() const { return m_delayNs; }
-    // The quantum seen in the read index's steps, in frames (0 where there is none).
-    std::int64_t quantum() const { return m_quantum; }
     std::int64_t moves() const { return m_moves; }
     // When to take the next reading, about `paceNs` from `nowNs`. Where the read index moves
     // by quanta, just before it moves: that reading is the one closest to the truth.
