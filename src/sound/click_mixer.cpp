@@ -30,16 +30,22 @@ bool ClickMixer::planWaiting() const {
 }
 
 std::int64_t ClickMixer::heardAt(std::int64_t dueNs) const {
+    std::int64_t heard = dueNs + delayNs();
     for (const Placed& p : m_placed) {
         // All in one order (sequentially consistent): a heard time read between two reads
         // of the same due time belongs to it.
-        if (p.dueNs.load() != dueNs)
+        const std::int64_t due = p.dueNs.load();
+        if (due > dueNs || due == INT64_MIN)
             continue;
-        const std::int64_t heard = p.heardNs.load();
-        if (p.dueNs.load() == dueNs)
-            return heard;
+        const std::int64_t at = p.heardNs.load();
+        if (p.dueNs.load() != due)
+            continue;
+        if (due == dueNs)
+            return at;
+        // Not placed yet: no sooner than the clicks before allow (see put).
+        heard = std::max(heard, at + (dueNs - due) / 2);
     }
-    return dueNs + delayNs();
+    return heard;
 }
 
 void ClickMixer::restart(std::int64_t nowNs) {
@@ -47,7 +53,7 @@ void ClickMixer::restart(std::int64_t nowNs) {
     // What the old stream's server had taken is heard, or as good as: never again.
     if (m_clock.mapped())
         commit(std::clamp(openFrameAt(nowNs), m_taken, m_written));
-    m_clock.resync(true);
+    m_clock.resync(StreamClock::Change::Output);
     m_delayNs.store(m_clock.delayNs(), std::memory_order_relaxed);
     m_starts.clear();
     std::fill(m_kept.begin(), m_kept.end(), 0);
@@ -63,7 +69,12 @@ bool ClickMixer::timing(std::int64_t atNs, std::int64_t readFrames, std::int64_t
     m_read = std::max(m_read, readFrames);
     m_clock.reading(atNs, readFrames, sinkNs, transportNs);
     m_delayNs.store(m_clock.delayNs(), std::memory_order_relaxed);
-    return m_clock.moves() != moves || m_clock.delayNs() != delay;
+    // Clicks the server skipped in a move are not heard: they are placed again, late, as
+    // beats asked for too late are.
+    const auto [skipFrom, skipTo] = m_clock.takeSkipped();
+    const auto skipped = std::erase_if(
+        m_starts, [&](const Start& s) { return s.frame >= skipFrom && s.frame < skipTo; });
+    return skipped || m_clock.moves() != moves || m_clock.delayNs() != delay;
 }
 
 void ClickMixer::cycle(std::int64_t nowNs, std::int64_t heardNs, std::int64_t cycleNs) {
@@ -71,8 +82,8 @@ void ClickMixer::cycle(std::int64_t nowNs, std::int64_t heardNs, std::int64_t cy
     m_delayNs.store(m_clock.delayNs(), std::memory_order_relaxed);
 }
 
-void ClickMixer::resync(bool output) {
-    m_clock.resync(output);
+void ClickMixer::resync(StreamClock::Change change) {
+    m_clock.resync(change);
 }
 
 std::int64_t ClickMixer::openFrameAt(std::int64_t nowNs) const {
@@ -160,23 +171,11 @@ void ClickMixer::place(std::int64_t from, std::int64_t to) {
     const Plan& plan = m_slots[m_front];
     const auto asked = plan.asked.begin();
     const auto askedEnd = asked + static_cast<std::ptrdiff_t>(plan.askedCount);
-    const auto wasPlaced = [this](std::int64_t due) {
-        return std::find(m_placedAgain.begin(), m_placedAgain.end(), due) != m_placedAgain.end();
-    };
-    // A beat asked for and not heard long after its time is given up.
+    for (auto b = asked; b != askedEnd; ++b)
+        if (b->click)
+            put(*b, true, from, to);
     const std::int64_t delay = m_clock.delayNs();
     const std::int64_t oldest = m_clock.timeOf(from) - delay - LateLimitNs;
-    for (auto b = asked; b != askedEnd; ++b) {
-        if (!b->click || done(b->dueNs))
-            continue;
-        if (b->dueNs >= oldest) {
-            put(*b, true, from, to);
-        } else {
-            if (!wasPlaced(b->dueNs))
-                m_dropped.fetch_add(1, std::memory_order_relaxed);
-            markDone(b->dueNs);
-        }
-    }
     if (plan.foreseen.click && plan.intervalNs > 0) {
         const std::int64_t first = plan.foreseen.dueNs, step = plan.intervalNs;
         const std::int64_t until = m_clock.timeOf(to) - delay;
@@ -196,23 +195,47 @@ void ClickMixer::put(const Plan::Beat& beat, bool asked, std::int64_t from, std:
     const std::int64_t dueNs = beat.dueNs;
     if (done(dueNs) || m_starts.size() >= MaxStarts)
         return;
-    std::int64_t frame = m_clock.frameAt(dueNs + m_clock.delayNs());
+    // Heard when its flash was told if the stream still allows, else at its due time plus the
+    // delay. Where the delay shrank under clicks placed by the old one, or several come late,
+    // two beats must not sound as one, nor out of order: at least half its beat's distance
+    // after the click before, also where that one is on an output's old timeline.
+    std::int64_t heard = dueNs + m_clock.delayNs();
     if (beat.heardNs && m_clock.frameAt(beat.heardNs) >= from)
-        frame = m_clock.frameAt(beat.heardNs);
+        heard = beat.heardNs;
+    if (!m_starts.empty()) {
+        const Start& before = m_starts.back();
+        if (before.dueNs > dueNs) {
+            // A later beat's click is the server's already (this one's was skipped in a move):
+            // heard now, it would come after it.
+            if (asked)
+                m_dropped.fetch_add(1, std::memory_order_relaxed);
+            markDone(dueNs);
+            return;
+        }
+        heard = std::max(heard, before.heardNs + (dueNs - before.dueNs) / 2);
+    }
+    std::int64_t frame = m_clock.frameAt(heard);
     if (frame >= to)
         return;
     if (frame < from) {
-        // Too late for its sample. Once written it stays; asked for, it comes late; merely
-        // foreseen, it waits to be asked for.
+        // Too late for its sample. Once written it stays; asked for, it comes late, and is
+        // given up when that is long after its time; merely foreseen, it waits to be asked for.
         const bool written =
             std::find(m_placedAgain.begin(), m_placedAgain.end(), dueNs) != m_placedAgain.end();
         if (!written && !asked)
             return;
-        if (!written)
+        if (!written) {
+            if (m_clock.timeOf(from) - heard > LateLimitNs) {
+                m_dropped.fetch_add(1, std::memory_order_relaxed);
+                markDone(dueNs);
+                return;
+            }
             m_late.fetch_add(1, std::memory_order_relaxed);
+        }
         frame = from;
     }
-    m_starts.push_back(Start{frame, dueNs, beat.click, m_slots[m_front].number});
+    m_starts.push_back(
+        Start{frame, dueNs, m_clock.timeOf(frame), beat.click, m_slots[m_front].number});
 }
 
 void ClickMixer::tellBack() {

@@ -43,7 +43,8 @@ struct Plan {
 // its due time plus the delay, on the sample the stream clock gives; whatever is written and
 // not yet taken is written again to match; a beat the server has taken is never moved and
 // never heard twice; one asked for too late to be on time is heard as soon as the server
-// allows, within LateLimitNs, and dropped after that.
+// allows, within LateLimitNs, and dropped after that. Clicks are heard in beat order, at
+// least half their beats' distance apart, also while the delay shrinks.
 //
 // Threads: the GUI thread publishes plans and reads the figures; the audio thread does the
 // rest. Neither ever waits for the other: a plan goes through a three-slot hand-over (the
@@ -66,8 +67,8 @@ class ClickMixer {
     std::uint64_t published() const { return m_published; }
     // Any thread: the oldest plan whose clicks the audio thread may still use.
     std::uint64_t inUseFrom() const { return m_inUse.load(std::memory_order_acquire); }
-    // Any thread: when the click of the beat due at `dueNs` is heard, as it is written; as the
-    // delay says where it is not written yet.
+    // Any thread: when the click of the beat due at `dueNs` is heard, as it is written; where
+    // it is not written yet, as the delay and the clicks before it say.
     std::int64_t heardAt(std::int64_t dueNs) const;
     // Any thread: from a beat's due time to its click being heard, as the output now needs.
     std::int64_t delayNs() const { return m_delayNs.load(std::memory_order_relaxed); }
@@ -82,8 +83,8 @@ class ClickMixer {
     // Audio thread: a graph cycle (see StreamClock::exact): the next frame written is heard at
     // `heardNs`, and whatever was written before is taken.
     void cycle(std::int64_t nowNs, std::int64_t heardNs, std::int64_t cycleNs);
-    // Audio thread: the stream stood still or jumped; `output`: it moved to another sink.
-    void resync(bool output = false);
+    // Audio thread: the stream stood still or jumped, or its output changed (see StreamClock).
+    void resync(StreamClock::Change change = StreamClock::Change::Timeline);
     // Audio thread: brings what is written in line with the latest plan and adds `ahead` new
     // frames. Frames before `openFrame` are the server's. `out` gets the samples from the
     // returned frame up to the new end; that frame is at most `written()` from before the
@@ -115,6 +116,7 @@ class ClickMixer {
     struct Start {
         std::int64_t frame = 0;
         std::int64_t dueNs = 0;
+        std::int64_t heardNs = 0; // as the clock said when it was placed
         const ClickSamples* click = nullptr;
         std::uint64_t plan = 0; // the plan the click came with
     };

@@ -186,7 +186,7 @@ void PulseOutput::openStream() {
     pa_stream_set_state_callback(m_stream, &PulseOutput::onStreamState, this);
     pa_stream_set_write_callback(m_stream, &PulseOutput::onWrite, this);
     pa_stream_set_moved_callback(m_stream, &PulseOutput::onMoved, this);
-    pa_stream_set_suspended_callback(m_stream, &PulseOutput::onMoved, this);
+    pa_stream_set_suspended_callback(m_stream, &PulseOutput::onSuspended, this);
     pa_buffer_attr attr{};
     attr.maxlength = static_cast<std::uint32_t>(-1);
     attr.tlength = bytesFor(m_bufferMs, rate);
@@ -241,10 +241,17 @@ void PulseOutput::onWrite(pa_stream*, std::size_t bytes, void* self) {
 
 // Another sink, or the same one woken from a suspend: its timing and its needs are new.
 void PulseOutput::onMoved(pa_stream*, void* self) {
-    auto* out = static_cast<PulseOutput*>(self);
-    out->m_mixer->resync(true);
-    out->askSink();
-    out->arm(0);
+    static_cast<PulseOutput*>(self)->changed(StreamClock::Change::Move);
+}
+
+void PulseOutput::onSuspended(pa_stream*, void* self) {
+    static_cast<PulseOutput*>(self)->changed(StreamClock::Change::Output);
+}
+
+void PulseOutput::changed(StreamClock::Change change) {
+    m_mixer->resync(change);
+    askSink();
+    arm(0);
 }
 
 // A sink's latency may saw as it takes data in chunks (a network sink does): the latency it

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "audio_output.h"
+#include "stream_clock.h"
 
 #include <cstdint>
 #include <memory>
@@ -57,6 +58,7 @@ class PulseOutput : public AudioOutput {
     static void onTiming(pa_stream* stream, int success, void* self);
     static void onTimer(pa_mainloop_api* api, pa_time_event* event, const timeval* tv, void* self);
     static void onMoved(pa_stream* stream, void* self);
+    static void onSuspended(pa_stream* stream, void* self);
 
     void connect();
     void openStream();
@@ -70,6 +72,7 @@ class PulseOutput : public AudioOutput {
     void push(std::size_t frames);
     void askSink();
     void woken();
+    void changed(StreamClock::Change change);
 
     std::shared_ptr<ClickMixer> m_mixer;
     pa_threaded_mainloop* m_loop = nullptr;

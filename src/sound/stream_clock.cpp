@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace sound {
 
@@ -16,11 +17,18 @@ void StreamClock::reading(std::int64_t atNs, std::int64_t readFrames, std::int64
     // Right after a move the server reports the new sink's latency before the read index
     // moves there: such readings map the stream by the old sink's position.
     if (m_awaitStep) {
-        if (m_firstRead < 0 || readFrames <= m_firstRead) {
-            m_firstRead = std::max(m_firstRead, readFrames);
-            return;
+        if (m_firstRead < 0) {
+            m_firstRead = readFrames;
+            // The old sink plays what it took; the new one plays from when it is heard, by
+            // the mapping that still holds across a move. What lies between is skipped.
+            m_skipTo = m_timelineKept ? frameAt(atNs + sinkNs) : readFrames;
         }
+        if (readFrames <= m_firstRead)
+            return;
         m_awaitStep = false;
+        const std::int64_t to = std::min(m_skipTo, readFrames);
+        if (to - m_firstRead > m_rate / 100)
+            m_skipped = {m_firstRead, to};
     }
     if (m_lastRead >= 0 && readFrames > m_lastRead) {
         m_steps[m_stepCount % m_steps.size()] = readFrames - m_lastRead;
@@ -110,14 +118,15 @@ void StreamClock::need(std::int64_t atNs, std::int64_t needNs) {
     m_fresh = false;
 }
 
-void StreamClock::resync(bool output) {
+void StreamClock::resync(Change change) {
+    m_timelineKept = change == Change::Move && m_mapped;
     m_mapped = false;
     m_count = 0;
     m_next = 0;
     m_lastRead = -1;
     m_stepsSeen = 0;
     m_watch = Watch::None;
-    if (!output)
+    if (change == Change::Timeline)
         return;
     // A new output may need less, or more: its need is learnt anew and the next delay taken
     // as it is. Until then the old one holds, so that the flash does not run ahead of clicks
@@ -158,6 +167,10 @@ std::int64_t StreamClock::nextReadingNs(std::int64_t nowNs, std::int64_t paceNs)
     const std::int64_t k = target > step ? (target - step + quantumNs - 1) / quantumNs : 0;
     m_watch = Watch::Before;
     return std::max(nowNs, step + k * quantumNs - JustBeforeNs);
+}
+
+std::pair<std::int64_t, std::int64_t> StreamClock::takeSkipped() {
+    return std::exchange(m_skipped, {0, 0});
 }
 
 std::int64_t StreamClock::frameAt(std::int64_t ns) const {

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 
 namespace sound {
 
@@ -64,10 +65,13 @@ class StreamClock {
     // The output is known to need at least `ns` (a sink's configured latency), until it
     // changes.
     void needAtLeast(std::int64_t ns) { m_needFloor = ns; }
-    // The stream stood still or jumped (cork, underrun, suspend): the mapping no longer holds.
-    // `output`: the output itself changed (a move, a new stream); its need is learnt anew, and
-    // a PulseAudio stream is mapped only from readings after its read index moved there.
-    void resync(bool output = false);
+    // What happened to the stream: it stood still or jumped (a cork, an underrun); its output
+    // changed (a new stream, a sink woken from suspend); or it moved to another sink, where
+    // PulseAudio keeps its timeline.
+    enum class Change { Timeline, Output, Move };
+    // The mapping no longer holds. A new output's need is learnt anew, and a PulseAudio
+    // stream is mapped only from readings after its read index moved there.
+    void resync(Change change = Change::Timeline);
 
     bool mapped() const { return m_mapped; }
     // The sample heard at `ns`, and when sample `frame` is heard; only while mapped.
@@ -78,6 +82,9 @@ class StreamClock {
     // From a beat's due time to its click being heard; 0 until there is a reading.
     std::int64_t delayNs() const { return m_delayNs; }
     std::int64_t moves() const { return m_moves; }
+    // After a move to a sink that takes longer, PulseAudio skips as much of the stream: the
+    // frames it skipped, once, as [first, second); empty when none were.
+    std::pair<std::int64_t, std::int64_t> takeSkipped();
     // When to take the next reading, about `paceNs` from `nowNs`. Where the read index moves
     // by quanta, just before it moves: that reading is the one closest to the truth.
     std::int64_t nextReadingNs(std::int64_t nowNs, std::int64_t paceNs);
@@ -94,6 +101,9 @@ class StreamClock {
     // After a move: the read index when first read there, until it moves on.
     bool m_awaitStep = false;
     std::int64_t m_firstRead = -1;
+    std::int64_t m_skipTo = 0;
+    bool m_timelineKept = false; // moved: frames are heard when the old mapping said
+    std::pair<std::int64_t, std::int64_t> m_skipped{0, 0};
     // Readings around a step of the read index (see nextReadingNs).
     enum class Watch { None, Before, After };
     Watch m_watch = Watch::None;
