@@ -19,16 +19,24 @@ void StreamClock::reading(std::int64_t atNs, std::int64_t readFrames, std::int64
     if (m_awaitStep) {
         if (m_firstRead < 0) {
             m_firstRead = readFrames;
-            // The old sink plays what it took; the new one plays from when it is heard, by
-            // the mapping that still holds across a move. What lies between is skipped.
-            m_skipTo = m_timelineKept ? frameAt(atNs + sinkNs) : readFrames;
+            if (m_timelineKept) {
+                // PulseAudio keeps the stream's timeline across a move: the old sink plays what
+                // it took, the new one from when it is heard, and what lies between is skipped.
+                // The mapping holds; until the read index moves, the need is the larger of
+                // the two sinks'.
+                const std::int64_t to = frameAt(atNs + sinkNs);
+                if (to - readFrames > m_rate / 100)
+                    m_skipped = {readFrames, to};
+                need(atNs, sinkNs);
+            }
         }
         if (readFrames <= m_firstRead)
             return;
         m_awaitStep = false;
-        const std::int64_t to = std::min(m_skipTo, readFrames);
-        if (to - m_firstRead > m_rate / 100)
-            m_skipped = {m_firstRead, to};
+        if (m_timelineKept) {
+            m_fresh = true;
+            m_needNow = m_needBefore = -1;
+        }
     }
     if (m_lastRead >= 0 && readFrames > m_lastRead) {
         m_steps[m_stepCount % m_steps.size()] = readFrames - m_lastRead;
@@ -61,8 +69,12 @@ void StreamClock::reading(std::int64_t atNs, std::int64_t readFrames, std::int64
 }
 
 void StreamClock::rederive(std::int64_t atNs) {
-    if (m_count < MinReadings)
+    if (m_count < MinReadings) {
+        // A mapping kept across a move: the new sink's need is known from its first reading.
+        if (m_mapped && m_kind == Kind::Pulse)
+            need(atNs, m_sinkNs);
         return;
+    }
     std::array<std::int64_t, Readings> zeros{};
     for (std::size_t i = 0; i < m_count; ++i)
         zeros[i] = m_readings[i].zeroNs;
@@ -120,7 +132,7 @@ void StreamClock::need(std::int64_t atNs, std::int64_t needNs) {
 
 void StreamClock::resync(Change change) {
     m_timelineKept = change == Change::Move && m_mapped;
-    m_mapped = false;
+    m_mapped = m_timelineKept;
     m_count = 0;
     m_next = 0;
     m_lastRead = -1;
@@ -129,10 +141,11 @@ void StreamClock::resync(Change change) {
     if (change == Change::Timeline)
         return;
     // A new output may need less, or more: its need is learnt anew and the next delay taken
-    // as it is. Until then the old one holds, so that the flash does not run ahead of clicks
-    // still placed by it.
-    m_fresh = true;
-    m_needNow = m_needBefore = -1;
+    // as it is (after a move, once the read index moved there). Until then the old one holds,
+    // so that the flash does not run ahead of clicks still placed by it.
+    m_fresh = !m_timelineKept;
+    if (!m_timelineKept)
+        m_needNow = m_needBefore = -1;
     m_needFloor = 0;
     m_stepCount = 0;
     m_quantum = 0;

@@ -101,7 +101,6 @@ class StreamClock {
     // After a move: the read index when first read there, until it moves on.
     bool m_awaitStep = false;
     std::int64_t m_firstRead = -1;
-    std::int64_t m_skipTo = 0;
     bool m_timelineKept = false; // moved: frames are heard when the old mapping said
     std::pair<std::int64_t, std::int64_t> m_skipped{0, 0};
     // Readings around a step of the read index (see nextReadingNs).

@@ -455,12 +455,12 @@ class TestSound : public QObject {
             // Down from 200 to 100 ms over 4 s, then up at once, as a network sink reports it.
             server.pull = [](std::int64_t t) { return 200 * Ms - (t % (4000 * Ms)) / 40; };
         } else if (kind == "pulse moves") {
-            // At 3700 ms the click of the beat due at 3750 is skipped, and the next beat's is
+            // At 3727 ms the click of the beat due at 3750 is skipped, and the next beat's is
             // the server's already: the skipped one cannot come in its place.
             server.pull = [](std::int64_t t) {
-                return (t >= 2000 * Ms && t < 3200 * Ms) || t >= 3700 * Ms ? 200 * Ms : 20 * Ms;
+                return (t >= 2000 * Ms && t < 3200 * Ms) || t >= 3727 * Ms ? 200 * Ms : 20 * Ms;
             };
-            server.moves = {2000 * Ms, 3200 * Ms, 3700 * Ms};
+            server.moves = {2000 * Ms, 3200 * Ms, 3727 * Ms};
         } else if (kind.startsWith("quantized")) {
             server.quantum = 4096;
             server.ahead = 4096 / 10; // as PipeWire takes at 4096
