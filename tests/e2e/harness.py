@@ -1,21 +1,17 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 """Drives the real metronome under the X server and PulseAudio server of scripts/test."""
-import array
 import os
 import signal
 import subprocess
 import sys
-import tempfile
 import threading
 import time
 import traceback
 
 SCRIPTS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts")
-sys.path.insert(0, SCRIPTS)
-from onsets import onsets  # noqa: E402,F401 (for the tests)
+sys.path.insert(0, SCRIPTS)  # for the tests' imports
 
 TITLE = "Metronome - By Velkaro"
-RATE = 48000
 GREEN, RED = (0, 255, 0), (255, 0, 0)
 
 
@@ -142,20 +138,3 @@ class Metronome(Program):
         print(f"--- the first flash the test saw of {self.proc.args[0]}: {first}", file=sys.stderr)
         super().report()
 
-
-class Recorder:
-    """Records the null sink's monitor, mono 16-bit at 48 kHz."""
-
-    def __init__(self, env=None):
-        self.file = tempfile.TemporaryFile()
-        self.proc = subprocess.Popen(
-            ["parec", "-d", "metronome.monitor", f"--rate={RATE}", "--channels=1",
-             "--format=s16le", "--raw"], stdout=self.file, env=env)
-
-    def stop(self):
-        self.proc.terminate()
-        self.proc.wait(5)
-        self.file.seek(0)
-        samples = array.array("h")
-        samples.frombytes(self.file.read())
-        return samples

@@ -75,22 +75,6 @@ struct WindowRig {
     }
 };
 
-// Closes every modal box as soon as it opens, noting its title.
-struct BoxCloser {
-    QStringList titles;
-    QTimer timer;
-
-    BoxCloser() {
-        QObject::connect(&timer, &QTimer::timeout, [this] {
-            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-                titles << box->windowTitle();
-                box->accept();
-            }
-        });
-        timer.start(0);
-    }
-};
-
 // The objects whose accessibility events pass the window's filter.
 struct Spy {
     static inline QStringList passed;
@@ -154,12 +138,20 @@ class TestWindow : public QObject {
     void startsWithoutAUsableDpi() {
         QFETCH(double, factor);
         QFETCH(QStringList, errorBoxes);
-        BoxCloser boxes;
+        QStringList boxes; // each closed as soon as it opens
+        QTimer closer;
+        QObject::connect(&closer, &QTimer::timeout, [&boxes] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                boxes << box->windowTitle();
+                box->accept();
+            }
+        });
+        closer.start(0);
         WindowRig rig(FakeScreen{factor});
         rig.frm.show();
         // Laid out at 15 twips per pixel, centred, beating at the design tempo.
         QCOMPARE(rig.frm.geometry(), QRect(300, 125, 423, 518));
-        QCOMPARE(boxes.titles, errorBoxes);
+        QCOMPARE(boxes, errorBoxes);
         QCOMPARE(rig.frm.tmrBPM().interval(), 600);
         rig.frm.grab(); // a paint that fails is reported, not fatal
         // Where shaping gave up, no region is left behind; else only the window's own.
