@@ -417,7 +417,8 @@ class TestWindow : public QObject {
                                                       << "/d/Music/Click.WAV";
         QTest::newRow("dots in names") << R"(C:\WINDOWS\Desktop\..a\b...wav)"
                                        << "/d/..a/b...wav";
-        QTest::newRow("escapes") << R"(C:\WINDOWS\Desktop\Music\..\..\..\etc\passwd)" << QString();
+        QTest::newRow("escapes") << R"(C:\WINDOWS\Desktop\..\..\etc\passwd)" << QString();
+        QTest::newRow("escapes later") << R"(C:\WINDOWS\Desktop\Music\..\..\x.wav)" << QString();
         QTest::newRow("dot") << R"(C:\WINDOWS\Desktop\.\x.wav)" << QString();
         QTest::newRow("empty folder") << R"(C:\WINDOWS\Desktop\Music\\x.wav)" << QString();
         QTest::newRow("other folder of the drive") << R"(C:\Users\Desktop\x.wav)" << QString();
