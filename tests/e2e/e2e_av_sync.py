@@ -17,16 +17,13 @@ from av_pairs import figures, parse, summarize  # in scripts/, on the harness's 
 def main(binary, probe):
     watcher = Program([probe, "--seconds", "7"])
     m = Metronome(binary)
-    try:
-        time.sleep(2.5)
-        # The one playback stream that names its application: not the test server's own.
-        props = next((p for p in (dict(re.findall(r'^\s*([\w.]+) = "(.*)"$', block, re.M))
-                                  for block in sh("pactl", "list", "sink-inputs").split("\n\n"))
-                      if p.get("application.id")), {})
-        check(watcher.proc.wait(60) == 0, f"the probe failed ({watcher.proc.returncode})")
-    finally:
-        watcher.stop()
-        m.stop()
+    time.sleep(2.5)
+    # The one playback stream that names its application: not the test server's own.
+    props = next((p for p in (dict(re.findall(r'^\s*([\w.]+) = "(.*)"$', block, re.M))
+                              for block in sh("pactl", "list", "sink-inputs").split("\n\n"))
+                  if p.get("application.id")), {})
+    check(watcher.proc.wait(60) == 0, f"the probe failed ({watcher.proc.returncode})")
+    watcher.stop()  # its output read to the end
     result = parse(watcher.output())
     if result["flashes"]:
         m.first_flash = result["flashes"][0] - m.started

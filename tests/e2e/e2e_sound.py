@@ -61,10 +61,11 @@ def write_own_click(home):
 
 
 def record(pulse, seconds):
-    """The null sink's monitor for `seconds`, mono 16-bit."""
-    return array.array("h", subprocess.run(
-        ["timeout", str(seconds), "parec", "-d", "metronome.monitor", f"--rate={RATE}",
-         "--channels=1", "--format=s16le", "--raw"], env=pulse.env, capture_output=True).stdout)
+    """The null sink's monitor for `seconds`, mono 16-bit, in whole samples."""
+    raw = subprocess.run(["timeout", str(seconds), "parec", "-d", "metronome.monitor",
+                          f"--rate={RATE}", "--channels=1", "--format=s16le", "--raw"],
+                         env=pulse.env, capture_output=True).stdout
+    return array.array("h", raw[:len(raw) // 2 * 2])
 
 
 def pitch(samples, at):
