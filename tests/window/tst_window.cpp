@@ -234,7 +234,8 @@ class TestWindow : public QObject {
         QCOMPARE(QApplication::focusWidget(), &frm.control("Command1"));
     }
 
-    // Beats send nothing a listener could use, nor does what cannot be reached.
+    // Only what a listener can reach sends events: not the flipping beat area, nor the hidden
+    // counters; the beat's colour is what the area behind it describes.
     void aScreenReaderIsToldOnlyWhatCarriesSomething() {
         WindowRig rig;
         FrmMetronome& frm = rig.frm;
