@@ -77,7 +77,7 @@ def pitch(samples, at):
     return sum(1 for a, b in zip(window, window[1:]) if (a < 0) != (b < 0)) / 2 / 0.05
 
 
-def on_grid(gaps, interval, slack=3.0, missing=1):
+def on_grid(gaps, interval, slack=2.0, missing=1):
     """Whether clicks keep to one beat grid: each gap a whole number of beats, within
     `slack` ms, and no more than `missing` beats without a click (a tick the GUI thread
     reached too late loses its click, but never moves the others)."""
