@@ -6,46 +6,30 @@ loose enough for a busy machine; the median a hair after the flash, which catche
 shown before its click is heard as well as one held past it. The stream tells the desktop's
 mixer who plays it; scripts/test runs this on PulseAudio and on PipeWire, where the stream
 must be PipeWire's own."""
-import os
 import re
-import subprocess
 import sys
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "scripts"))
-from av_pairs import figures, parse, summarize  # noqa: E402
-from harness import Program, check  # noqa: E402
-from harness import run as harness_run  # noqa: E402
-
-
-def stream_properties():
-    """The properties of the one playback stream other than the test server's own."""
-    out = subprocess.run(["pactl", "list", "sink-inputs"], capture_output=True, text=True).stdout
-    for block in out.split("\n\n"):
-        props = dict(re.findall(r'^\s*([\w.]+) = "(.*)"$', block, re.M))
-        if props.get("application.id"):
-            return props
-    return {}
+from harness import Metronome, Program, check, run, sh
+from av_pairs import figures, parse, summarize  # in scripts/, on the harness's path
 
 
 def main(binary, probe):
-    watcher = subprocess.Popen([probe, "--seconds", "7"], stdout=subprocess.PIPE, text=True)
-    program = Program(binary)
-    try:
-        time.sleep(3)
-        props = stream_properties()
-        out, _ = watcher.communicate(timeout=60)
-    finally:
-        watcher.kill()
-        program.proc.kill()
-    check(watcher.returncode == 0, f"the probe failed ({watcher.returncode})")
-    run = parse(out.splitlines())
-    if run["flashes"]:
-        program.saw(f"first flash, as the probe saw it: "
-                    f"{run['flashes'][0] - program.started:.2f} s after the start")
+    watcher = Program([probe, "--seconds", "7"])
+    m = Metronome(binary)
+    time.sleep(2.5)
+    # The one playback stream that names its application: not the test server's own.
+    props = next((p for p in (dict(re.findall(r'^\s*([\w.]+) = "(.*)"$', block, re.M))
+                              for block in sh("pactl", "list", "sink-inputs").split("\n\n"))
+                  if p.get("application.id")), {})
+    check(watcher.proc.wait(60) == 0, f"the probe failed ({watcher.proc.returncode})")
+    watcher.stop()  # its output read to the end
+    result = parse(watcher.output())
+    if result["flashes"]:
+        m.first_flash = result["flashes"][0] - m.started
     # The first second is start-up: the stream is still being opened.
-    result = summarize(run, 1.0)
-    print(figures(result, run["info"]))
+    result, info = summarize(result, 1.0), result["info"]
+    print(figures(result, info))
     pairs = result["pairs"]
     check(len(pairs) >= 6, f"only {len(pairs)} of about 10 flashes seen")
     for f, c in pairs:
@@ -61,11 +45,10 @@ def main(binary, probe):
             "application.icon_name": "org.velkaro.Metronome", "media.role": "music"}
     check(all(props.get(k) == v for k, v in want.items()), f"the stream says {props}")
     # Where PipeWire plays, it is PipeWire's own stream, not its PulseAudio server's.
-    info = subprocess.run(["pactl", "info"], capture_output=True, text=True).stdout
-    check("PipeWire" not in info or props.get("client.api") != "pipewire-pulse",
+    check("PipeWire" not in sh("pactl", "info") or props.get("client.api") != "pipewire-pulse",
           "PipeWire plays, through its PulseAudio server")
     print("1 passed, 0 failed")
 
 
 if __name__ == "__main__":
-    harness_run(main, sys.argv[1], sys.argv[2])
+    run(main, sys.argv[1], sys.argv[2])

@@ -1,21 +1,17 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 """Drives the real metronome under the X server and PulseAudio server of scripts/test."""
-import array
 import os
 import signal
 import subprocess
 import sys
-import tempfile
 import threading
 import time
 import traceback
 
 SCRIPTS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts")
-sys.path.insert(0, SCRIPTS)
-from onsets import onsets  # noqa: E402,F401 (for the tests)
+sys.path.insert(0, SCRIPTS)  # for the tests' imports
 
 TITLE = "Metronome - By Velkaro"
-RATE = 48000
 GREEN, RED = (0, 255, 0), (255, 0, 0)
 
 
@@ -29,17 +25,16 @@ def sh(*args):
 
 
 class Program:
-    """The program started with its output kept, each line with the time it came, so that a
-    test that fails can show what the program said and when."""
+    """A program started with its output kept, each line timed from its start beside what
+    the test saw of it, so that a test that fails can show both."""
 
     started_all = []
 
-    def __init__(self, binary, env=None):
+    def __init__(self, args, env=None):
         self.started = time.monotonic()
-        self.proc = subprocess.Popen([binary], env=env, stdout=subprocess.PIPE,
+        self.proc = subprocess.Popen(args, env=env, stdout=subprocess.PIPE,
                                      stderr=subprocess.STDOUT, text=True, errors="replace")
-        self.lines = []  # (seconds after start, line)
-        self.events = []  # what the test saw, on the same clock
+        self.lines, self.events = [], []  # (seconds after start, text)
         self.reader = threading.Thread(target=self._read, daemon=True)
         self.reader.start()
         Program.started_all.append(self)
@@ -52,8 +47,17 @@ class Program:
         self.events.append((time.monotonic() - self.started, what))
 
     def output(self):
-        """What the program wrote so far, stdout and stderr together."""
         return [line for _, line in self.lines]
+
+    def stop(self):
+        if self.proc.poll() is None:
+            self.proc.send_signal(signal.SIGTERM)
+            try:
+                self.proc.wait(5)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+        self.reader.join(5)
 
     def report(self):
         status = self.proc.poll()
@@ -75,8 +79,8 @@ class Program:
 
 
 def run(main, *args):
-    """Runs a test's main; when it fails, shows every program it started, with its output
-    and what the test saw of it, before the failure itself."""
+    """Runs a test's main and stops every program it started; when it fails, shows each of
+    them first, before the failure."""
     try:
         main(*args)
     except BaseException:
@@ -84,16 +88,18 @@ def run(main, *args):
             program.report()
         traceback.print_exc()
         sys.exit(1)
+    finally:
+        for program in Program.started_all:
+            program.stop()
 
 
 class Metronome(Program):
     """The program, started and found by its window."""
 
     def __init__(self, binary, env=None):
-        super().__init__(binary, env)
+        super().__init__([binary], env)
+        self.first_flash, self.window = None, None
         deadline = time.monotonic() + 30  # the sanitizer build starts slowly
-        self.window = None
-        self.first_flash = None
         while not self.window:
             check(time.monotonic() < deadline, "the window never appeared")
             time.sleep(0.05)
@@ -107,38 +113,16 @@ class Metronome(Program):
                       sh("xdotool", "getwindowgeometry", "--shell", self.window).split())
         return tuple(int(values[k]) for k in ("X", "Y", "WIDTH", "HEIGHT"))
 
-    def click(self, x, y):
-        """Clicks at window coordinates. Without --sync, which waits for a move that never
-        comes when the pointer is there already; the server keeps the events in order."""
-        wx, wy, _, _ = self.geometry()
-        sh("xdotool", "mousemove", str(wx + x), str(wy + y), "click", "1")
-
-    def beat_colour(self, x, y):
-        """The colour of a pixel of the beat area, clear of any box over the window's middle,
-        for the window at x, y."""
-        return tuple(subprocess.run(["import", "-window", "root", "-crop",
-                                     f"1x1+{x + 24}+{y + 110}", "-depth", "8", "rgb:-"],
-                                    check=True, capture_output=True).stdout)
-
-    def beat_colours(self, seconds, samples=4):
-        """The colours of the beat area over at least `seconds` and `samples` grabs."""
-        x, y, _, _ = self.geometry()
-        colours, count, end = set(), 0, time.monotonic() + seconds
-        while time.monotonic() < end or count < samples:
-            colours.add(self.beat_colour(x, y))
-            count += 1
-            time.sleep(0.1)
-        return colours
-
     def flashes(self, timeout=10):
-        """Whether the beat area turns from one colour to the other between two grabs in a
-        row within the timeout; slow under load. Not both colours within one stretch of
-        grabs: stretches about a beat long keep missing a flip that falls between two of
-        them, at 100 BPM for many seconds."""
+        """Whether the beat area (clear of any box over the window's middle) turns from one
+        colour to the other between two grabs in a row within the timeout. Not both colours
+        within a stretch of grabs: one about a beat long keeps missing a flip between two."""
         x, y, _, _ = self.geometry()
         end, last = time.monotonic() + timeout, None
         while time.monotonic() < end:
-            colour = self.beat_colour(x, y)
+            colour = tuple(subprocess.run(["import", "-window", "root", "-crop", f"1x1+{x + 24}+"
+                                          f"{y + 110}", "-depth", "8", "rgb:-"],
+                                         check=True, capture_output=True).stdout)
             if {last, colour} == {GREEN, RED}:
                 if self.first_flash is None:
                     self.first_flash = time.monotonic() - self.started
@@ -149,69 +133,8 @@ class Metronome(Program):
         self.saw(f"no flash for {timeout} s; the beat area showed {last} last")
         return False
 
-    def stop(self):
-        if self.proc.poll() is None:
-            self.proc.send_signal(signal.SIGTERM)
-            try:
-                self.proc.wait(5)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait()
-        self.reader.join(5)
-
     def report(self):
         first = "none" if self.first_flash is None else f"{self.first_flash:.2f} s after its start"
         print(f"--- the first flash the test saw of {self.proc.args[0]}: {first}", file=sys.stderr)
         super().report()
 
-
-class Recorder:
-    """Records the null sink's monitor, mono 16-bit at 48 kHz."""
-
-    def __init__(self, env=None):
-        self.file = tempfile.TemporaryFile()
-        self.proc = subprocess.Popen(
-            ["parec", "-d", "metronome.monitor", f"--rate={RATE}", "--channels=1",
-             "--format=s16le", "--raw"], stdout=self.file, env=env)
-        self.started = time.monotonic()
-
-    def stop(self):
-        self.proc.terminate()
-        self.proc.wait(5)
-        self.file.seek(0)
-        samples = array.array("h")
-        samples.frombytes(self.file.read())
-        return samples
-
-
-def on_grid(gaps, interval, slack=2.0, missing=1):
-    """Whether clicks keep to one beat grid: each gap a whole number of beats, within
-    `slack` ms, and no more than `missing` beats without a click (a tick the GUI thread
-    reached too late loses its click, but never moves the others)."""
-    beats = [round(g / interval) for g in gaps]
-    return (all(b >= 1 and abs(g - b * interval) <= slack for g, b in zip(gaps, beats))
-            and sum(b - 1 for b in beats) <= missing)
-
-
-class PrivatePulse:
-    """A PulseAudio server of the test's own with the null sink, started as scripts/test
-    starts its own, to kill and start again."""
-
-    def __init__(self):
-        self.dir = tempfile.mkdtemp(prefix="metronome-pulse-")
-        runtime = os.path.join(self.dir, "runtime")
-        self.env = dict(os.environ, XDG_RUNTIME_DIR=runtime,
-                        PULSE_SERVER=f"unix:{runtime}/pulse/native")
-        self.pid_file = os.path.join(runtime, "pulse", "pid")
-
-    def start(self):
-        subprocess.run(["bash", "-c", 'source "$0/services.sh"; trap - EXIT; rmdir "$services_dir"'
-                        '; services_dir=$1; start_pulse', SCRIPTS, self.dir], check=True)
-
-    def kill(self):
-        """Kills the server; the stream that keeps its sink awake ends with it. Its pid file
-        goes too: while nothing reaps the dead server, a new one would take it for running."""
-        subprocess.run(["pkill", "-KILL", "-F", self.pid_file], capture_output=True)
-        subprocess.run(["pidwait", "-F", self.pid_file], capture_output=True, timeout=10)
-        if os.path.exists(self.pid_file):
-            os.unlink(self.pid_file)
