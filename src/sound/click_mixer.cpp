@@ -161,9 +161,7 @@ void ClickMixer::place(std::int64_t from, std::int64_t to) {
     const auto firstOpen =
         std::lower_bound(m_starts.begin(), m_starts.end(), from,
                          [](const Start& s, std::int64_t frame) { return s.frame < frame; });
-    m_placedAgain.clear();
-    for (auto it = firstOpen; it != m_starts.end(); ++it)
-        m_placedAgain.push_back(it->dueNs);
+    m_placedAgain.assign(firstOpen, m_starts.end());
     m_starts.erase(firstOpen, m_starts.end());
     if (m_starts.size() > 1)
         m_starts.erase(m_starts.begin(), m_starts.end() - 1);
@@ -175,7 +173,10 @@ void ClickMixer::place(std::int64_t from, std::int64_t to) {
         if (b->click)
             put(*b, true, from, to);
     const std::int64_t delay = m_clock.delayNs();
-    const std::int64_t oldest = m_clock.timeOf(from) - delay - LateLimitNs;
+    // From the oldest beat that may still come, or that is written (the delay shrank under it).
+    std::int64_t oldest = m_clock.timeOf(from) - delay - LateLimitNs;
+    for (const Start& s : m_placedAgain)
+        oldest = std::min(oldest, s.dueNs);
     if (plan.foreseen.click && plan.intervalNs > 0) {
         const std::int64_t first = plan.foreseen.dueNs, step = plan.intervalNs;
         const std::int64_t until = m_clock.timeOf(to) - delay;
@@ -218,21 +219,24 @@ void ClickMixer::put(const Plan::Beat& beat, bool asked, std::int64_t from, std:
     if (frame >= to)
         return;
     if (frame < from) {
-        // Too late for its sample. Once written it stays; asked for, it comes late, and is
-        // given up when that is long after its time; merely foreseen, it waits to be asked for.
-        const bool written =
-            std::find(m_placedAgain.begin(), m_placedAgain.end(), dueNs) != m_placedAgain.end();
-        if (!written && !asked)
+        // Too late for its sample. Once written it stays where it is; asked for, it comes
+        // late, and is given up when that is long after its time; merely foreseen, it waits
+        // to be asked for.
+        const auto written = std::find_if(m_placedAgain.begin(), m_placedAgain.end(),
+                                          [dueNs](const Start& s) { return s.dueNs == dueNs; });
+        if (written != m_placedAgain.end()) {
+            frame = written->frame;
+        } else if (!asked) {
             return;
-        if (!written) {
+        } else {
             if (m_clock.timeOf(from) - heard > LateLimitNs) {
                 m_dropped.fetch_add(1, std::memory_order_relaxed);
                 markDone(dueNs);
                 return;
             }
             m_late.fetch_add(1, std::memory_order_relaxed);
+            frame = from;
         }
-        frame = from;
     }
     m_starts.push_back(
         Start{frame, dueNs, m_clock.timeOf(frame), beat.click, m_slots[m_front].number});

@@ -156,7 +156,7 @@ class ClickMixer {
 
     // Audio thread only.
     std::vector<Start> m_starts;                 // by frame: where clicks start in the stream
-    std::vector<std::int64_t> m_placedAgain;     // scratch: beats placed before the last change
+    std::vector<Start> m_placedAgain;            // scratch: clicks placed before the last change
     std::array<std::int64_t, DoneSize> m_done{}; // beats heard or given up: never placed again
     std::size_t m_doneCount = 0;
     std::vector<std::int16_t> m_kept; // the stream as written, by frame modulo its size
