@@ -627,30 +627,23 @@ class TestSound : public QObject {
 
     // PipeWire's own stream where its daemon plays sound, PulseAudio's otherwise; either
     // when asked for by name, without looking.
-    void theOutputIsChosenOnce_data() {
-        QTest::addColumn<QString>("forced");
-        QTest::addColumn<bool>("pipeWirePlays");
-        QTest::addColumn<bool>("native");
-        QTest::addColumn<int>("looks");
-        QTest::newRow("PipeWire plays") << QString() << true << true << 1;
-        QTest::newRow("no PipeWire") << QString() << false << false << 1;
-        QTest::newRow("forced pulse") << "pulse" << true << false << 0;
-        QTest::newRow("forced pipewire") << "pipewire" << false << true << 0;
-        QTest::newRow("unknown name") << "alsa" << false << false << 1;
-    }
     void theOutputIsChosenOnce() {
-        QFETCH(QString, forced);
-        QFETCH(bool, pipeWirePlays);
-        QFETCH(bool, native);
-        QFETCH(int, looks);
-        int looked = 0;
-        const QByteArray name = forced.toUtf8();
-        const OutputKind kind = chooseOutput(forced.isNull() ? nullptr : name.constData(), [&] {
-            ++looked;
-            return pipeWirePlays;
-        });
-        QCOMPARE(kind == OutputKind::PipeWire, native);
-        QCOMPARE(looked, looks);
+        struct Case {
+            const char* forced;
+            bool pipeWirePlays, native;
+            int looks;
+        };
+        for (const Case c : {Case{nullptr, true, true, 1}, Case{nullptr, false, false, 1},
+                             Case{"pulse", true, false, 0}, Case{"pipewire", false, true, 0},
+                             Case{"alsa", false, false, 1}}) {
+            int looked = 0;
+            const OutputKind kind = chooseOutput(c.forced, [&] {
+                ++looked;
+                return c.pipeWirePlays;
+            });
+            QCOMPARE(kind == OutputKind::PipeWire, c.native);
+            QCOMPARE(looked, c.looks);
+        }
     }
 };
 
