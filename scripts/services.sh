@@ -69,7 +69,9 @@ start_pulse() {
 
 # PipeWire with its PulseAudio server instead, on a session bus of its own, with the same
 # null sink as the default. Nothing keeps the sink awake here: the graph runs while any
-# stream is linked to it, at the quantum the streams ask for.
+# stream is linked to it, at the quantum the streams ask for. Without WirePlumber nothing
+# links a stream or keeps a default, so the program would flash in silence: a server that
+# is not whole fails here, with its logs, rather than in the tests.
 start_pipewire() {
     export XDG_RUNTIME_DIR="$services_dir/runtime"
     mkdir -p "$XDG_RUNTIME_DIR"
@@ -81,7 +83,23 @@ start_pipewire() {
     export PULSE_SERVER="unix:$XDG_RUNTIME_DIR/pulse/native"
     pipewire >"$services_dir/pipewire.log" 2>&1 &
     pipewire_pid=$!
-    wireplumber >"$services_dir/wireplumber.log" 2>&1 &
+    # Its clients connect once, at start: one that comes before the socket goes on without
+    # what it came to do (WirePlumber ends, pipewire-pulse lacks its fallback sink).
+    for _ in $(seq 50); do
+        [[ -S $XDG_RUNTIME_DIR/pipewire-0 ]] && break
+        sleep 0.1
+    done
+    # WirePlumber 0.4 (Debian 12) ends at start where logind does not run (a container, a
+    # chroot, no systemd): its Bluetooth monitor needs logind's seat, and nothing here plays
+    # to Bluetooth. 0.5 goes on without logind, and warns of .lua files. Folders of our own
+    # keep the user's WirePlumber settings and saved defaults out, and ours out of theirs.
+    if [[ -d /usr/share/wireplumber/bluetooth.lua.d ]]; then
+        mkdir -p "$services_dir/config/wireplumber/bluetooth.lua.d"
+        echo "bluez_monitor.enabled = false" \
+            >"$services_dir/config/wireplumber/bluetooth.lua.d/80-no-bluetooth.lua"
+    fi
+    XDG_CONFIG_HOME=$services_dir/config XDG_STATE_HOME=$services_dir/state \
+        wireplumber >"$services_dir/wireplumber.log" 2>&1 &
     wireplumber_pid=$!
     pipewire-pulse >"$services_dir/pipewire-pulse.log" 2>&1 &
     pipewire_pulse_pid=$!
@@ -90,12 +108,24 @@ start_pipewire() {
         sleep 0.1
     done
     pactl load-module module-null-sink sink_name=metronome rate=48000 channels=1 \
-        channel_map=mono >/dev/null
+        channel_map=mono >/dev/null || true
+    # The default is WirePlumber's metadata, there once it has started.
     for _ in $(seq 50); do
-        pactl list short sinks | grep -q metronome && break
+        pactl set-default-sink metronome 2>/dev/null &&
+            [[ $(pactl get-default-sink 2>/dev/null) == metronome ]] && break
         sleep 0.1
     done
-    pactl set-default-sink metronome
+    if ! kill -0 "$pipewire_pid" "$wireplumber_pid" "$pipewire_pulse_pid" 2>/dev/null ||
+        [[ $(pactl get-default-sink 2>/dev/null) != metronome ]]; then
+        echo "start_pipewire: no PipeWire with the sink metronome as its default;" \
+            "its servers said:" >&2
+        local server
+        for server in pipewire wireplumber pipewire-pulse; do
+            echo "--- $server" >&2
+            cat "$services_dir/$server.log" >&2
+        done
+        return 1
+    fi
 }
 
 stop_services() {
