@@ -81,6 +81,12 @@ start_pipewire() {
     export PULSE_SERVER="unix:$XDG_RUNTIME_DIR/pulse/native"
     pipewire >"$services_dir/pipewire.log" 2>&1 &
     pipewire_pid=$!
+    # WirePlumber gives up at once if the daemon is not listening yet, which a busy machine
+    # makes likely; without it no sink can be made.
+    for _ in $(seq 50); do
+        [[ -S $XDG_RUNTIME_DIR/pipewire-0 ]] && break
+        sleep 0.1
+    done
     wireplumber >"$services_dir/wireplumber.log" 2>&1 &
     wireplumber_pid=$!
     pipewire-pulse >"$services_dir/pipewire-pulse.log" 2>&1 &
