@@ -16,6 +16,9 @@
 #include <spa/param/audio/format-utils.h>
 #include <spa/param/latency-utils.h>
 
+#include <sched.h>
+
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -104,10 +107,22 @@ class DelaySink {
     }
 
     // Each cycle the samples taken in go to the ring's end and as many leave its start, so
-    // they leave exactly m_delay samples after they came; silence where nothing came.
+    // they leave exactly m_delay samples after they came; silence where nothing came. The
+    // ring moves with the graph's clock, not with our calls: a cycle we missed (a busy
+    // machine) is silence, not a quantum more delay for everything after it.
     void process() {
         pw_buffer* out = pw_stream_dequeue_buffer(m_playback);
         pw_buffer* in = pw_stream_dequeue_buffer(m_capture);
+        pw_time t{};
+        pw_stream_get_time_n(m_playback, &t, sizeof t);
+        if (m_running && t.ticks > m_nextTicks) {
+            const std::uint64_t missed =
+                std::min<std::uint64_t>(t.ticks - m_nextTicks, m_ring.size());
+            for (std::uint64_t i = 0; i < missed; ++i) {
+                m_ring[(m_head + m_delay) % m_ring.size()] = 0.0f;
+                m_head = (m_head + 1) % m_ring.size();
+            }
+        }
         if (out) {
             spa_data& d = out->buffer->datas[0];
             auto n = d.maxsize / static_cast<std::uint32_t>(sizeof(float));
@@ -130,6 +145,8 @@ class DelaySink {
                 dst[i] = m_ring[m_head];
                 m_head = (m_head + 1) % size;
             }
+            m_nextTicks = t.ticks + n;
+            m_running = true;
             d.chunk->offset = 0;
             d.chunk->stride = sizeof(float);
             d.chunk->size = n * static_cast<std::uint32_t>(sizeof(float));
@@ -142,6 +159,8 @@ class DelaySink {
     const std::uint32_t m_delay;
     std::vector<float> m_ring;
     std::size_t m_head = 0;
+    bool m_running = false;
+    std::uint64_t m_nextTicks = 0; // the graph's position our next cycle should start at
     pw_stream* m_capture = nullptr;
     pw_stream* m_playback = nullptr;
     spa_hook m_captureHook{}, m_playbackHook{};
@@ -169,6 +188,11 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: latency_sink --target TARGET NAME:MS...\n");
         return 2;
     }
+    // A headset's sink runs in the daemon's real-time thread: ours should miss no more
+    // cycles than it would. Carries on without it if refused.
+    sched_param sp{};
+    sp.sched_priority = 88;
+    sched_setscheduler(0, SCHED_FIFO, &sp);
     pw_init(&argc, &argv);
     pw_main_loop* loop = pw_main_loop_new(nullptr);
     pw_context* context = pw_context_new(pw_main_loop_get_loop(loop), nullptr, 0);
