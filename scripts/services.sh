@@ -87,7 +87,9 @@ start_pipewire() {
         [[ -S $XDG_RUNTIME_DIR/pipewire-0 ]] && break
         sleep 0.1
     done
-    wireplumber >"$services_dir/wireplumber.log" 2>&1 &
+    # Its own state, too: WirePlumber remembers where each kind of stream was last moved, in
+    # the user's home, and would start the next run's stream there.
+    XDG_STATE_HOME="$services_dir/state" wireplumber >"$services_dir/wireplumber.log" 2>&1 &
     wireplumber_pid=$!
     pipewire-pulse >"$services_dir/pipewire-pulse.log" 2>&1 &
     pipewire_pulse_pid=$!
