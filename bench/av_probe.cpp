@@ -9,17 +9,20 @@
 //
 // Usage: av_probe [--seconds S] [--key T:NAME]... [--title TITLE] [--source NAME] [--x X --y Y]
 //                 [--fragment-ms MS]
-//        av_probe --pips N [--sink NAME] [--source NAME]
+//        av_probe --pips N [--sink NAME | --pw-sink NAME] [--source NAME]
 // The first form waits for the window, then watches it for S seconds and presses each key
 // T seconds after the window appeared. The second plays N pips of its own and records them,
-// to check the recording's clock against a playback stream's. The recording asks for
+// to check the recording's clock against a playback stream's; with --pw-sink, on PipeWire's
+// own stream to that node, to check an output's reported latency. The recording asks for
 // fragments of MS (default 2); on PipeWire that request also sets the graph's quantum
 // unless the program asks for less.
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
+#include <pipewire/pipewire.h>
 #include <pulse/pulseaudio.h>
+#include <spa/param/audio/format-utils.h>
 
 #include <sched.h>
 #include <time.h>
@@ -271,6 +274,145 @@ class Pipper {
     std::vector<double> m_origins;
 };
 
+// The same pips on a native PipeWire stream, each timed by the arithmetic the program's
+// PipeWire output uses: the cycle's `now`, plus the graph's reported delay, plus what waits
+// in the stream and its resampler. Recorded at the far end of an output that reports its
+// latency, they tell whether the output really delays by what it reports.
+class PwPipper {
+  public:
+    ~PwPipper() { stop(); }
+
+    bool start(const char* target, int pips) {
+        m_pips = pips;
+        pw_init(nullptr, nullptr);
+        m_loop = pw_thread_loop_new("av_probe pips", nullptr);
+        if (!m_loop)
+            return false;
+        m_context = pw_context_new(pw_thread_loop_get_loop(m_loop), nullptr, 0);
+        pw_thread_loop_lock(m_loop);
+        pw_thread_loop_start(m_loop);
+        m_core = m_context ? pw_context_connect(m_context, nullptr, 0) : nullptr;
+        if (!m_core) {
+            pw_thread_loop_unlock(m_loop);
+            return false;
+        }
+        // The program's quantum, so that the graph runs as it does under the program.
+        pw_properties* props = pw_properties_new(
+            PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, "Playback", PW_KEY_MEDIA_ROLE,
+            "Music", PW_KEY_NODE_NAME, "av_probe_pips", PW_KEY_NODE_LATENCY, "1024/48000",
+            PW_KEY_TARGET_OBJECT, target, nullptr);
+        m_stream = pw_stream_new(m_core, "av_probe pips", props);
+        m_events.version = PW_VERSION_STREAM_EVENTS;
+        m_events.process = &PwPipper::process;
+        pw_stream_add_listener(m_stream, &m_hook, &m_events, this);
+        std::uint8_t buffer[512];
+        spa_pod_builder b = SPA_POD_BUILDER_INIT(buffer, sizeof buffer);
+        spa_audio_info_raw info{};
+        info.format = SPA_AUDIO_FORMAT_S16;
+        info.rate = kRate;
+        info.channels = 1;
+        info.position[0] = SPA_AUDIO_CHANNEL_MONO;
+        const spa_pod* params[] = {spa_format_audio_raw_build(&b, SPA_PARAM_EnumFormat, &info)};
+        const auto flags = static_cast<pw_stream_flags>(
+            PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS | PW_STREAM_FLAG_RT_PROCESS);
+        const int res =
+            pw_stream_connect(m_stream, PW_DIRECTION_OUTPUT, PW_ID_ANY, flags, params, 1);
+        pw_thread_loop_unlock(m_loop);
+        return res >= 0;
+    }
+
+    bool done() const {
+        return m_written.load() > static_cast<std::int64_t>(m_pips + 2) * Pipper::kPipPeriod;
+    }
+
+    void stop() {
+        if (!m_loop)
+            return;
+        pw_thread_loop_lock(m_loop);
+        if (m_stream)
+            pw_stream_destroy(m_stream);
+        m_stream = nullptr;
+        if (m_core)
+            pw_core_disconnect(m_core);
+        m_core = nullptr;
+        pw_thread_loop_unlock(m_loop);
+        pw_thread_loop_stop(m_loop);
+        if (m_context)
+            pw_context_destroy(m_context);
+        pw_thread_loop_destroy(m_loop);
+        m_loop = nullptr;
+    }
+
+    void finish(std::vector<Event>& out) {
+        char buf[160];
+        std::snprintf(buf, sizeof buf,
+                      "info,pw_delay_ms_min=%.2f,pw_delay_ms_max=%.2f,pw_ahead_ms_min=%.2f,"
+                      "pw_ahead_ms_max=%.2f,pw_quantum=%d",
+                      m_delayMin * 1e3, m_delayMax * 1e3, m_aheadMin * 1e3, m_aheadMax * 1e3,
+                      m_quantum);
+        out.push_back({0, buf});
+        for (double t : m_heard) {
+            std::snprintf(buf, sizeof buf, "pip,%.6f", t);
+            out.push_back({t, buf});
+        }
+    }
+
+  private:
+    static void process(void* self) {
+        auto* p = static_cast<PwPipper*>(self);
+        pw_buffer* b = pw_stream_dequeue_buffer(p->m_stream);
+        if (!b)
+            return;
+        spa_data& d = b->buffer->datas[0];
+        auto frames = static_cast<std::int64_t>(d.maxsize / 2);
+        if (b->requested)
+            frames = std::min(frames, static_cast<std::int64_t>(b->requested));
+        pw_time t{};
+        pw_stream_get_time_n(p->m_stream, &t, sizeof t);
+        auto* samples = static_cast<std::int16_t*>(d.data);
+        const std::int64_t written = p->m_written.load();
+        double first = NAN;
+        if (t.now > 0 && t.rate.denom > 0) {
+            const double delay = static_cast<double>(t.delay) * t.rate.num / t.rate.denom;
+            const double ahead = delay + static_cast<double>(t.queued / 2 + t.buffered) / kRate;
+            first = static_cast<double>(t.now) * 1e-9 + ahead;
+            p->m_delayMin = std::min(p->m_delayMin, delay);
+            p->m_delayMax = std::max(p->m_delayMax, delay);
+            p->m_aheadMin = std::min(p->m_aheadMin, ahead);
+            p->m_aheadMax = std::max(p->m_aheadMax, ahead);
+            p->m_quantum = static_cast<int>(frames);
+        }
+        for (std::int64_t i = 0; i < frames; ++i) {
+            const std::int64_t pos = written + i;
+            const std::int64_t k = pos / Pipper::kPipPeriod;
+            const std::int64_t in = pos % Pipper::kPipPeriod;
+            const bool pip = k >= 1 && k <= p->m_pips && in < Pipper::kPipLength;
+            samples[i] = pip ? static_cast<std::int16_t>(pos % 8 < 4 ? 30000 : -30000) : 0;
+            // Only pips timed from a cycle's reading count.
+            if (pip && in == 0 && !std::isnan(first))
+                p->m_heard.push_back(first + static_cast<double>(i) / kRate);
+        }
+        d.chunk->offset = 0;
+        d.chunk->stride = 2;
+        d.chunk->size = static_cast<std::uint32_t>(frames * 2);
+        pw_stream_queue_buffer(p->m_stream, b);
+        p->m_written.store(written + frames);
+    }
+
+    int m_pips = 0;
+    pw_thread_loop* m_loop = nullptr;
+    pw_context* m_context = nullptr;
+    pw_core* m_core = nullptr;
+    pw_stream* m_stream = nullptr;
+    spa_hook m_hook{};
+    pw_stream_events m_events{};
+    std::atomic<std::int64_t> m_written{0};
+    std::vector<double> m_heard; // the graph's thread writes, finish reads after stop
+    double m_delayMin = INFINITY, m_delayMax = -INFINITY;
+    double m_aheadMin = INFINITY, m_aheadMax = -INFINITY;
+    int m_quantum = 0;
+};
+
 // The X side: finds the window by title, samples one pixel of it, presses keys.
 class Screen {
   public:
@@ -346,6 +488,7 @@ struct Options {
     std::string title = "Metronome - By Velkaro";
     std::string source = "metronome.monitor";
     std::string sink = "metronome";
+    std::string pwSink; // pips on PipeWire's own stream to this node instead
     int x = 212, y = 300;
     int pips = 0;
     double fragmentMs = 2;
@@ -365,6 +508,8 @@ Options parse(int argc, char** argv) {
             o.source = v;
         else if (a == "--sink")
             o.sink = v;
+        else if (a == "--pw-sink")
+            o.pwSink = v;
         else if (a == "--x")
             o.x = std::stoi(v);
         else if (a == "--y")
@@ -490,10 +635,14 @@ int main(int argc, char** argv) {
     }
     Recorder rec;
     Pipper pipper;
+    PwPipper pwPipper;
+    const bool native = !o.pwSink.empty();
     bool ok = rec.start(ctx, o.source.c_str(), o.fragmentMs);
-    if (ok && o.pips > 0)
+    if (ok && o.pips > 0 && !native)
         ok = pipper.start(ctx, o.sink.c_str(), o.pips);
     pa_threaded_mainloop_unlock(ml);
+    if (ok && o.pips > 0 && native)
+        ok = pwPipper.start(o.pwSink.c_str(), o.pips);
     if (!ok) {
         std::fprintf(stderr, "av_probe: could not open the streams\n");
         return 1;
@@ -504,7 +653,7 @@ int main(int argc, char** argv) {
     if (o.pips > 0) {
         while (true) {
             pa_threaded_mainloop_lock(ml);
-            const bool done = pipper.done();
+            const bool done = native ? pwPipper.done() : pipper.done();
             pa_threaded_mainloop_unlock(ml);
             if (done)
                 break;
@@ -522,8 +671,11 @@ int main(int argc, char** argv) {
         pa_stream_disconnect(pipper.stream());
     pa_threaded_mainloop_unlock(ml);
     pa_threaded_mainloop_stop(ml);
+    pwPipper.stop();
     rec.finish(out);
-    if (o.pips > 0)
+    if (o.pips > 0 && native)
+        pwPipper.finish(out);
+    else if (o.pips > 0)
         pipper.finish(out);
     std::stable_sort(out.begin(), out.end(),
                      [](const Event& a, const Event& b) { return a.t < b.t; });

@@ -92,7 +92,8 @@ start_pipewire() {
     # WirePlumber 0.4 (Debian 12) ends at start where logind does not run (a container, a
     # chroot, no systemd): its Bluetooth monitor needs logind's seat, and nothing here plays
     # to Bluetooth. 0.5 goes on without logind, and warns of .lua files. Folders of our own
-    # keep the user's WirePlumber settings and saved defaults out, and ours out of theirs.
+    # keep the user's WirePlumber settings and saved defaults out, and ours out of theirs
+    # (where a run moved the stream to, which would be every later run's start).
     if [[ -d /usr/share/wireplumber/bluetooth.lua.d ]]; then
         mkdir -p "$services_dir/config/wireplumber/bluetooth.lua.d"
         echo "bluez_monitor.enabled = false" \

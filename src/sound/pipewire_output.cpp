@@ -37,6 +37,13 @@ void initOnce() {
     (void)done;
 }
 
+// Whether the PipeWire library we run with, not the one we were built with, is that new.
+bool libraryAtLeast(int major, int minor) {
+    int a = 0, b = 0;
+    return std::sscanf(pw_get_library_version(), "%d.%d", &a, &b) == 2 &&
+           (a > major || (a == major && b >= minor));
+}
+
 } // namespace
 
 struct PipeWireOutput::Hooks {
@@ -209,7 +216,17 @@ void PipeWireOutput::start(std::shared_ptr<ClickMixer> mixer) {
     pw_loop* loop = pw_thread_loop_get_loop(m_loop);
     m_wakeEvent = pw_loop_add_event(loop, &PipeWireOutput::onWake, this);
     m_timer = pw_loop_add_timer(loop, &PipeWireOutput::onTimer, this);
-    m_context = pw_context_new(loop, nullptr, 0);
+    // The graph's thread renders our cycles: at normal priority a busy machine makes it miss
+    // them, and the click of a missed cycle is lost or a quantum late. Before 1.4 only
+    // client-rt.conf asks for real-time priority (1.4 folded it into client.conf and warns of
+    // the old name).
+    pw_properties* conf = libraryAtLeast(1, 4)
+                              ? nullptr
+                              : pw_properties_new(PW_KEY_CONFIG_NAME, "client-rt.conf", nullptr);
+    m_context = pw_context_new(loop, conf, 0);
+    // A system without that file still plays, at normal priority.
+    if (!m_context && conf)
+        m_context = pw_context_new(loop, nullptr, 0);
     pw_thread_loop_lock(m_loop);
     if (pw_thread_loop_start(m_loop) == 0)
         connect();
