@@ -99,8 +99,7 @@ struct PipeWireOutput::Hooks {
             // resampler ahead of these samples.
             const std::int64_t ahead =
                 t.delay * NsPerSecond * t.rate.num / t.rate.denom +
-                static_cast<std::int64_t>(t.queued / sizeof(std::int16_t) + t.buffered) *
-                    NsPerSecond / rate;
+                static_cast<std::int64_t>(t.queued + t.buffered) * NsPerSecond / rate;
             mixer.cycle(now, t.now + ahead, std::int64_t{frames} * NsPerSecond / rate);
         }
         mixer.write(mixer.written(), frames, out->m_out);
@@ -109,6 +108,7 @@ struct PipeWireOutput::Hooks {
         d.chunk->offset = 0;
         d.chunk->stride = sizeof(std::int16_t);
         d.chunk->size = static_cast<std::uint32_t>(n * sizeof(std::int16_t));
+        b->size = n; // what the stream's time counts as queued: frames
         pw_stream_queue_buffer(out->m_stream, b);
         const std::int64_t last =
             std::max(mixer.lastAskedNs(), out->m_activeSinceNs.load(std::memory_order_relaxed));
