@@ -69,8 +69,7 @@ bool ClickMixer::timing(std::int64_t atNs, std::int64_t readFrames, std::int64_t
     m_read = std::max(m_read, readFrames);
     m_clock.reading(atNs, readFrames, sinkNs, transportNs);
     m_delayNs.store(m_clock.delayNs(), std::memory_order_relaxed);
-    // Clicks the server skipped in a move are not heard: they are placed again, late, as
-    // beats asked for too late are.
+    // Clicks the server skipped in a move are not heard: they are placed again (see put).
     const auto [skipFrom, skipTo] = m_clock.takeSkipped();
     const auto skipped = std::erase_if(
         m_starts, [&](const Start& s) { return s.frame >= skipFrom && s.frame < skipTo; });

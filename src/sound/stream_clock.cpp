@@ -131,7 +131,8 @@ void StreamClock::need(std::int64_t atNs, std::int64_t needNs) {
 }
 
 void StreamClock::resync(Change change) {
-    m_timelineKept = change == Change::Move && m_mapped;
+    // PulseAudio itself keeps a moved stream's timeline; PipeWire's server links it anew.
+    m_timelineKept = change == Change::Move && m_mapped && m_kind == Kind::Pulse;
     m_mapped = m_timelineKept;
     m_count = 0;
     m_next = 0;

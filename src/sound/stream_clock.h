@@ -69,8 +69,8 @@ class StreamClock {
     // changed (a new stream, a sink woken from suspend); or it moved to another sink, where
     // PulseAudio keeps its timeline.
     enum class Change { Timeline, Output, Move };
-    // The mapping no longer holds. A new output's need is learnt anew, and a PulseAudio
-    // stream is mapped only from readings after its read index moved there.
+    // The mapping no longer holds, but across a move on PulseAudio. A new output's need is
+    // learnt anew, from readings after the stream's read index moved there.
     void resync(Change change = Change::Timeline);
 
     bool mapped() const { return m_mapped; }
