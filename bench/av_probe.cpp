@@ -374,7 +374,7 @@ class PwPipper {
         double first = NAN;
         if (t.now > 0 && t.rate.denom > 0) {
             const double delay = static_cast<double>(t.delay) * t.rate.num / t.rate.denom;
-            const double ahead = delay + static_cast<double>(t.queued / 2 + t.buffered) / kRate;
+            const double ahead = delay + static_cast<double>(t.queued + t.buffered) / kRate;
             first = static_cast<double>(t.now) * 1e-9 + ahead;
             p->m_delayMin = std::min(p->m_delayMin, delay);
             p->m_delayMax = std::max(p->m_delayMax, delay);
@@ -395,6 +395,7 @@ class PwPipper {
         d.chunk->offset = 0;
         d.chunk->stride = 2;
         d.chunk->size = static_cast<std::uint32_t>(frames * 2);
+        b->size = static_cast<std::uint64_t>(frames); // queued, as the stream's time counts it
         pw_stream_queue_buffer(p->m_stream, b);
         p->m_written.store(written + frames);
     }
