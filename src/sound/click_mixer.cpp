@@ -6,6 +6,14 @@
 
 namespace sound {
 
+namespace {
+// Two beats never sound as one, nor out of order: a click is heard at least half its beat's
+// distance after the one before.
+std::int64_t notBefore(std::int64_t heardBefore, std::int64_t dueBefore, std::int64_t due) {
+    return heardBefore + (due - dueBefore) / 2;
+}
+} // namespace
+
 ClickMixer::ClickMixer(int rate)
     : m_rate(rate), m_clock(rate), m_kept(static_cast<std::size_t>(KeptFrames), 0) {
     m_starts.reserve(MaxStarts);
@@ -42,8 +50,8 @@ std::int64_t ClickMixer::heardAt(std::int64_t dueNs) const {
             continue;
         if (due == dueNs)
             return at;
-        // Not placed yet: no sooner than the clicks before allow (see put).
-        heard = std::max(heard, at + (dueNs - due) / 2);
+        // Not placed yet: no sooner than the clicks before allow.
+        heard = std::max(heard, notBefore(at, due, dueNs));
     }
     return heard;
 }
@@ -196,9 +204,9 @@ void ClickMixer::put(const Plan::Beat& beat, bool asked, std::int64_t from, std:
     if (done(dueNs) || m_starts.size() >= MaxStarts)
         return;
     // Heard when its flash was told if the stream still allows, else at its due time plus the
-    // delay. Where the delay shrank under clicks placed by the old one, or several come late,
-    // two beats must not sound as one, nor out of order: at least half its beat's distance
-    // after the click before, also where that one is on an output's old timeline.
+    // delay; never sooner than the click before allows (where the delay shrank under clicks
+    // placed by the old one, or several come late), also where that one is on an output's old
+    // timeline.
     std::int64_t heard = dueNs + m_clock.delayNs();
     if (beat.heardNs && m_clock.frameAt(beat.heardNs) >= from)
         heard = beat.heardNs;
@@ -212,7 +220,7 @@ void ClickMixer::put(const Plan::Beat& beat, bool asked, std::int64_t from, std:
             markDone(dueNs);
             return;
         }
-        heard = std::max(heard, before.heardNs + (dueNs - before.dueNs) / 2);
+        heard = std::max(heard, notBefore(before.heardNs, before.dueNs, dueNs));
     }
     std::int64_t frame = m_clock.frameAt(heard);
     if (frame >= to)
